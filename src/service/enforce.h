@@ -1,0 +1,19 @@
+// The enforcement pass: the one decision the service exists to make.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace halvorsten {
+
+// One pass: when the machine runs from its battery and the sleep-prevention setting is on,
+// switch the setting off and log the intention and the outcome. Keeps no state between
+// passes, never fails towards its caller, and on mains power starts no process and writes
+// nothing. Blocks while pmset runs.
+void enforce();
+
+// The same pass for a power-source type already read from the platform, and the tool at
+// `tool`: the seam through which tests drive the decision.
+void enforce(const std::optional<std::string>& powerSourceType, const char* tool);
+
+}  // namespace halvorsten

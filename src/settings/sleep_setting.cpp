@@ -1,0 +1,126 @@
+// The two commands around pmset. Each runs the tool with posix_spawn at its absolute path with
+// an exact argument list (no shell, no search path), waits for it, and releases every
+// descriptor and reaps the child on every path.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "activitylog/activity_log.h"
+#include "platform/fd.h"
+#include "settings/sleep_setting.h"
+
+extern char** environ;  // POSIX leaves its declaration to the program
+
+namespace halvorsten {
+namespace {
+
+constexpr char kNullDevice[] = "/dev/null";
+
+// How one run of the tool went.
+struct ToolRun {
+  int launchError = 0;    // errno value when the tool could not be started
+  bool finished = false;  // started, its output read whole and its end seen
+  int waitStatus = 0;     // as waitpid reports it, when finished
+};
+
+class SpawnActions {
+ public:
+  SpawnActions() { ok_ = posix_spawn_file_actions_init(&actions_) == 0; }
+  ~SpawnActions() {
+    if (ok_) posix_spawn_file_actions_destroy(&actions_);
+  }
+  SpawnActions(const SpawnActions&) = delete;
+  SpawnActions& operator=(const SpawnActions&) = delete;
+
+  bool ok() const { return ok_; }
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+  bool ok_;
+};
+
+// Reads `fd` to end of file into `out`; false when a read fails.
+bool readToEnd(int fd, std::string& out) {
+  char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t n = retryOnEintr([&] { return ::read(fd, buffer, sizeof buffer); });
+    if (n <= 0) return n == 0;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+// Runs `tool` with `args` (argv[0] is the tool's path itself) and waits for it to end. Standard
+// input, environment and working directory are the service's; standard error goes to the null
+// device; standard output is read whole into `output`, or goes to the null device when
+// `output` is null. Nothing else of the service reaches the child: every descriptor it holds
+// is close-on-exec.
+ToolRun runTool(const char* tool, std::initializer_list<const char*> args, std::string* output) {
+  std::vector<char*> argv{const_cast<char*>(tool)};
+  for (const char* arg : args) argv.push_back(const_cast<char*>(arg));
+  argv.push_back(nullptr);
+
+  Fd readEnd, writeEnd;
+  if (output) {
+    int fds[2];
+    if (::pipe(fds) != 0) return {errno};
+    readEnd.reset(fds[0]);
+    writeEnd.reset(fds[1]);
+    if (!setCloseOnExec(fds[0]) || !setCloseOnExec(fds[1])) return {errno};
+  }
+  SpawnActions actions;
+  if (!actions.ok()) return {ENOMEM};
+  const int stdoutAction =
+      output ? posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO)
+             : posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, kNullDevice,
+                                                O_WRONLY, 0);
+  if (stdoutAction != 0) return {stdoutAction};
+  if (const int e = posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, kNullDevice,
+                                                     O_WRONLY, 0)) {
+    return {e};
+  }
+
+  pid_t pid;
+  const int spawnError = posix_spawn(&pid, tool, actions.get(), nullptr, argv.data(), environ);
+  // The child holds its own copy of the write end now; ours must go before reading, or the
+  // read would never see end of file.
+  writeEnd.reset();
+  if (spawnError != 0) return {spawnError};
+
+  const bool readWhole = !output || readToEnd(readEnd.get(), *output);
+  // Closed before waiting, so that a child still writing after a failed read gets a broken
+  // pipe instead of blocking the wait forever.
+  readEnd.reset();
+  int status = 0;
+  const bool reaped = retryOnEintr([&] { return ::waitpid(pid, &status, 0); }) == pid;
+  return {0, readWhole && reaped, status};
+}
+
+bool exitedWithZero(int waitStatus) { return WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0; }
+
+}  // namespace
+
+std::optional<bool> sleepDisabled(const char* tool) {
+  std::string report;
+  if (!runTool(tool, {"-g"}, &report).finished) return std::nullopt;
+  return sleepDisabledFromReport(report);
+}
+
+bool clearDisableSleep(const char* tool) {
+  const ToolRun run = runTool(tool, {"-a", "disablesleep", "0"}, nullptr);
+  if (run.launchError != 0) {
+    log(std::string("pmset launch failed: ") + std::strerror(run.launchError));
+    return false;
+  }
+  // pmset exits 0 also when it could not make the change ("must be run as root", "failed to
+  // set the value."), so only the setting itself tells whether it is off now.
+  return run.finished && exitedWithZero(run.waitStatus) && sleepDisabled(tool) != true;
+}
+
+}  // namespace halvorsten

@@ -1,0 +1,36 @@
+// The system-wide sleep-prevention setting ("disablesleep"), read and switched off through the
+// platform's power-management tool, run as a child process. The setting belongs to the
+// platform; nothing here keeps any of it between calls.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace halvorsten {
+
+// The power-management tool, at its fixed place; no search path is ever consulted. A test
+// build points it elsewhere at compile time.
+#ifndef HALVORSTEN_PMSET
+#define HALVORSTEN_PMSET "/usr/bin/pmset"
+#endif
+inline constexpr char kPmsetPath[] = HALVORSTEN_PMSET;
+
+// Reads the setting from the tool's settings report ("pmset -g"). True: the setting is on;
+// false: it is off; nothing: the tool could not be started, its report was not valid UTF-8
+// or had no line for the setting. Blocks until the tool has ended; logs nothing.
+// `tool` is the tool's path; every caller but a test leaves it at the fixed place.
+std::optional<bool> sleepDisabled(const char* tool = kPmsetPath);
+
+// Switches the setting off for every power source ("pmset -a disablesleep 0"). True only when
+// the tool exited normally with status 0 and a fresh query no longer finds the setting on: the
+// tool also exits 0 when it could not make the change. Logs one line when the tool cannot be
+// started. Blocks until the tool has ended.
+bool clearDisableSleep(const char* tool = kPmsetPath);
+
+// The answer of sleepDisabled for a given report: the bytes are first decoded as strict UTF-8
+// (nothing when that fails), then the first line that, trimmed and lower-cased, begins with
+// "sleepdisabled" decides: true exactly when its last word is "1". Nothing when no line does.
+// Lines, words and that prefix are taken as user-perceived characters. No side effects.
+std::optional<bool> sleepDisabledFromReport(std::string_view report);
+
+}  // namespace halvorsten

@@ -1,13 +1,52 @@
-// The service's entry point.
+// The service's entry point: one pass at once, then one pass for every power-source change,
+// for the rest of the process's life. No arguments, environment or configuration are read,
+// and nothing is written but the activity log.
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstdlib>
+
 #include "activitylog/activity_log.h"
+#include "platform/power_notifications.h"
 #include "service/enforce.h"
 
+// The log's fixed place; a test build points it elsewhere at compile time.
 #ifndef HALVORSTEN_LOG
 #define HALVORSTEN_LOG "/Library/Logs/Quorvani-Halvorsten.log"
 #endif
 
+namespace {
+
+void powerSourceChanged(void*) { halvorsten::enforce(); }
+
+// Opens the null device on any of standard input, output and error that came closed, so that
+// no descriptor the service opens later can land there and be handed to pmset as one of them.
+// These three are meant to reach children, so they are not close-on-exec.
+void openMissingStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) ::open("/dev/null", O_RDWR);
+  }
+}
+
+}  // namespace
+
 int main() {
-  halvorsten::logURL = HALVORSTEN_LOG;
-  halvorsten::enforce();
+  using namespace halvorsten;
+  logURL = HALVORSTEN_LOG;
+  openMissingStandardDescriptors();
+
+  // A machine already on battery with the setting on is corrected before anything else.
+  enforce();
+
+  // Held for the life of the process.
+  PowerNotifications* const notifications = createPowerNotifications(powerSourceChanged, nullptr);
+  if (!notifications) {
+    log("Failed to create power-source notification source — exiting.");
+    std::exit(1);
+  }
+  addToCurrentLoop(notifications);
+  log("Halvorsten started; watching power source (event-driven, no polling).");
+  runCurrentLoop(notifications);
+  releasePowerNotifications(notifications);
   return 0;
 }

@@ -36,29 +36,48 @@ std::string readFile(const std::string& path) {
   return content.str();
 }
 
-FakeTool::FakeTool(std::string_view body, std::string_view state) : path_(dir_ / "pmset") {
+FakeTool::FakeTool(std::string_view body, std::string_view state)
+    : ownFolder_(std::make_unique<TempDir>()), folder_(ownFolder_->path()),
+      path_(folder_ + "/pmset") {
+  write(body, state);
+}
+
+FakeTool::FakeTool(const std::string& folder, std::string_view body, std::string_view state)
+    : folder_(folder), path_(folder + "/pmset") {
+  write(body, state);
+}
+
+void FakeTool::write(std::string_view body, std::string_view state) const {
   setState(state);
+  std::remove((folder_ + "/calls").c_str());
+  std::remove((folder_ + "/stdin").c_str());
   writeFile(path_,
             "#!/bin/sh\n"
-            "D='" + dir_.path() + "'\n"
+            "D='" + folder_ + "'\n"
             "args=; for a in \"$@\"; do args=\"$args[$a]\"; done\n"
             "o=other; [ /dev/fd/1 -ef /dev/null ] && o=null\n"
             "e=other; [ /dev/fd/2 -ef /dev/null ] && e=null\n"
-            "echo \"$args out=$o err=$e\" >>\"$D/calls\"\n" +
+            "i=other; [ /dev/fd/0 -ef /dev/null ] && i=null\n"
+            "echo \"$args out=$o err=$e\" >>\"$D/calls\"\n"
+            "echo $i >>\"$D/stdin\"\n" +
                 std::string(body) + "\n",
             0755);
 }
 
-std::vector<std::string> FakeTool::calls() const {
-  std::vector<std::string> calls;
-  std::istringstream in(readFile(dir_ / "calls"));
-  for (std::string line; std::getline(in, line);) calls.push_back(line);
-  return calls;
+std::vector<std::string> readLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::istringstream in(readFile(path));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
 
-std::string FakeTool::state() const { return readFile(dir_ / "state"); }
+std::vector<std::string> FakeTool::calls() const { return readLines(folder_ + "/calls"); }
 
-void FakeTool::setState(std::string_view state) const { writeFile(dir_ / "state", state); }
+std::string FakeTool::state() const { return readFile(folder_ + "/state"); }
+
+void FakeTool::setState(std::string_view state) const { writeFile(folder_ + "/state", state); }
+
+std::string FakeTool::stdinSeen() const { return readFile(folder_ + "/stdin"); }
 
 std::string statefulPmset(std::string_view clearEnding) {
   return "case \"$args\" in\n"
@@ -72,8 +91,7 @@ std::string statefulPmset(std::string_view clearEnding) {
 std::vector<std::string> logMessages(const std::string& path) {
   static const std::regex stamp(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] )");
   std::vector<std::string> messages;
-  std::istringstream in(readFile(path));
-  for (std::string line; std::getline(in, line);) {
+  for (const std::string& line : readLines(path)) {
     messages.push_back(std::regex_replace(line, stamp, "", std::regex_constants::format_first_only));
   }
   return messages;

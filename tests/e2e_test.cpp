@@ -1,0 +1,166 @@
+// The real service as a process, on a simulated Mac: power-supply folders, a stand-in pmset
+// that keeps the setting, and uevents sent over netlink in a private network namespace.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "simulated_mac.h"
+
+namespace halvorsten::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const std::string kStarted = "Halvorsten started; watching power source (event-driven, no polling).";
+const std::string kIntention = "On battery with disablesleep=1 — clearing to protect the battery.";
+const std::string kCleared = "disablesleep cleared.";
+const std::string kQuery = "[-g] out=other err=null";
+const std::string kClear = "[-a][disablesleep][0] out=null err=null";
+
+class PrivateNetwork : public testing::Environment {
+ public:
+  void SetUp() override {
+    std::string why;
+    if (enterPrivateNetwork(why)) return;
+    // CI must run these tests, never skip them.
+    if (std::getenv("CI")) FAIL() << why;
+    GTEST_SKIP() << why;
+  }
+};
+const auto* const kPrivateNetwork = testing::AddGlobalTestEnvironment(new PrivateNetwork);
+
+class ServiceTest : public testing::Test {
+ protected:
+  void TearDown() override { EXPECT_EQ(mac_.output(), "") << "the service wrote to stdout/stderr"; }
+  SimulatedMac mac_;
+};
+
+TEST_F(ServiceTest, StartOnMainsLogsOnlyTheStartLine) {
+  mac_.setSleepPrevention(true);
+  mac_.start();
+  ASSERT_TRUE(mac_.waitStarted());
+  EXPECT_EQ(mac_.log(), Lines{kStarted});
+  EXPECT_TRUE(mac_.pmset().calls().empty()) << "a child process ran on mains";
+}
+
+TEST_F(ServiceTest, StartOnBatteryClearsBeforeTheStartLine) {
+  mac_.setOnBattery(true);
+  mac_.setSleepPrevention(true);
+  mac_.start();
+  ASSERT_TRUE(mac_.waitStarted());
+  EXPECT_EQ(mac_.log(), (Lines{kIntention, kCleared, kStarted}));
+  EXPECT_FALSE(mac_.sleepPrevention());
+}
+
+TEST_F(ServiceTest, UnplugClearsAndPlugInDoesNothing) {
+  mac_.setSleepPrevention(true);
+  mac_.start();
+  ASSERT_TRUE(mac_.waitStarted());
+  mac_.unplug();
+  ASSERT_TRUE(mac_.waitIdle());
+  EXPECT_EQ(mac_.log(), (Lines{kStarted, kIntention, kCleared}));
+  EXPECT_FALSE(mac_.sleepPrevention());
+  mac_.plugIn();
+  ASSERT_TRUE(mac_.waitIdle());
+  EXPECT_EQ(mac_.pmset().calls(), (Lines{kQuery, kClear, kQuery}));
+  EXPECT_EQ(mac_.log().size(), 3u);
+}
+
+TEST_F(ServiceTest, SettingSwitchedOnAgainIsClearedAgain) {
+  mac_.setOnBattery(true);
+  mac_.start();
+  ASSERT_TRUE(mac_.waitStarted());
+  EXPECT_EQ(mac_.log(), Lines{kStarted});
+  mac_.setSleepPrevention(true);
+  sendUevent("power_supply");
+  ASSERT_TRUE(mac_.waitIdle());
+  EXPECT_EQ(mac_.log(), (Lines{kStarted, kIntention, kCleared}));
+  EXPECT_FALSE(mac_.sleepPrevention());
+}
+
+TEST_F(ServiceTest, EventsOfOtherSubsystemsRunNoPass) {
+  mac_.setOnBattery(true);  // every pass queries, so every pass shows
+  mac_.start();
+  ASSERT_TRUE(mac_.waitStarted());
+  for (const char* subsystem : {"net", "block", "usb", "power_supply_x"}) sendUevent(subsystem);
+  ASSERT_TRUE(mac_.waitIdle());
+  EXPECT_EQ(mac_.pmset().calls(), Lines{kQuery});
+  sendUevent("power_supply");  // and the loop still answers
+  ASSERT_TRUE(mac_.waitIdle());
+  EXPECT_EQ(mac_.pmset().calls(), (Lines{kQuery, kQuery}));
+}
+
+TEST_F(ServiceTest, NoNotificationSourceEndsWithStatusOne) {
+  mac_.setOnBattery(true);
+  mac_.setSleepPrevention(true);
+  std::vector<std::string> environment{"LD_PRELOAD=" HALVORSTEN_FAIL_NETLINK_SHIM};
+  // AddressSanitizer wants to be first in the library order; the shim need not run before it.
+  environment.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+  mac_.start(environment);
+  const int status = mac_.waitExit();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(mac_.log(), (Lines{kIntention, kCleared,
+                               "Failed to create power-source notification source — exiting."}));
+}
+
+TEST_F(ServiceTest, ClosedStandardDescriptorsAreNotHandedToPmset) {
+  mac_.setOnBattery(true);
+  mac_.setSleepPrevention(true);
+  mac_.start({}, /*closeStandard=*/true);
+  ASSERT_TRUE(mac_.waitStarted());
+  EXPECT_EQ(mac_.log(), (Lines{kIntention, kCleared, kStarted}));
+  EXPECT_EQ(mac_.pmset().calls(), (Lines{kQuery, kClear, kQuery}));
+  EXPECT_EQ(mac_.pmset().stdinSeen(), "null\nnull\nnull\n");
+}
+
+// What the kernel counts for a process: CPU ticks used and voluntary context switches.
+struct Activity {
+  long cpuTicks = 0, voluntarySwitches = 0;
+  bool operator==(const Activity&) const = default;
+};
+
+Activity activityOf(pid_t pid) {
+  Activity activity;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string field;
+  for (int i = 1; i <= 15 && stat >> field; ++i) {
+    if (i == 14 || i == 15) activity.cpuTicks += std::stol(field);  // utime, stime
+  }
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) {
+      activity.voluntarySwitches = std::stol(line.substr(line.find(':') + 1));
+    }
+  }
+  return activity;
+}
+
+std::size_t openDescriptorsOf(pid_t pid) {
+  const auto entries = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd");
+  return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+}
+
+TEST_F(ServiceTest, IdleCostsNothingAndABurstLeaksNothing) {
+  mac_.start();
+  ASSERT_TRUE(mac_.waitStarted());
+  const Activity before = activityOf(mac_.pid());
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  EXPECT_EQ(activityOf(mac_.pid()), before) << "the idle service woke up";
+
+  const std::size_t descriptors = openDescriptorsOf(mac_.pid());
+  for (int i = 0; i < 1000; ++i) sendUevent("power_supply");
+  ASSERT_TRUE(mac_.waitIdle());
+  EXPECT_EQ(openDescriptorsOf(mac_.pid()), descriptors);
+  EXPECT_EQ(mac_.log(), Lines{kStarted});
+  mac_.unplug();  // still answering after the burst
+  ASSERT_TRUE(mac_.waitIdle());
+  EXPECT_EQ(mac_.pmset().calls(), Lines{kQuery});
+}
+
+}  // namespace
+}  // namespace halvorsten::test

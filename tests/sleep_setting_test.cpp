@@ -2,7 +2,9 @@
 // or cannot be started, as the real one might.
 #include "settings/sleep_setting.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -53,6 +55,17 @@ TEST_F(SleepSettingTest, QueryAnswersFromTheReport) {
     EXPECT_EQ(tool.calls(), Calls{kQuery}) << c.name;
   }
   EXPECT_TRUE(logged().empty());
+}
+
+// Nothing but standard input, output and error reaches the tool, not even a descriptor that
+// the service inherited without close-on-exec, which it cannot know about.
+TEST_F(SleepSettingTest, ToolGetsOnlyTheStandardDescriptors) {
+  const int inherited = ::open("/dev/null", O_RDONLY);  // not close-on-exec
+  ASSERT_GE(inherited, 3);
+  const FakeTool tool(statefulPmset(), "1");
+  EXPECT_TRUE(clearDisableSleep(tool.path()));
+  ::close(inherited);
+  EXPECT_EQ(tool.descriptorsSeen(), (std::vector<std::string>{"0 1 2", "0 1 2"}));
 }
 
 TEST_F(SleepSettingTest, QueryThatCannotStartIsAbsentAndSilent) {

@@ -51,6 +51,7 @@ void FakeTool::write(std::string_view body, std::string_view state) const {
   setState(state);
   std::remove((folder_ + "/calls").c_str());
   std::remove((folder_ + "/stdin").c_str());
+  std::remove((folder_ + "/fds").c_str());
   writeFile(path_,
             "#!/bin/sh\n"
             "D='" + folder_ + "'\n"
@@ -59,7 +60,8 @@ void FakeTool::write(std::string_view body, std::string_view state) const {
             "e=other; [ /dev/fd/2 -ef /dev/null ] && e=null\n"
             "i=other; [ /dev/fd/0 -ef /dev/null ] && i=null\n"
             "echo \"$args out=$o err=$e\" >>\"$D/calls\"\n"
-            "echo $i >>\"$D/stdin\"\n" +
+            "echo $i >>\"$D/stdin\"\n"
+            "'" HALVORSTEN_LIST_FDS "' >>\"$D/fds\"\n" +
                 std::string(body) + "\n",
             0755);
 }
@@ -78,6 +80,8 @@ std::string FakeTool::state() const { return readFile(folder_ + "/state"); }
 void FakeTool::setState(std::string_view state) const { writeFile(folder_ + "/state", state); }
 
 std::string FakeTool::stdinSeen() const { return readFile(folder_ + "/stdin"); }
+
+std::vector<std::string> FakeTool::descriptorsSeen() const { return readLines(folder_ + "/fds"); }
 
 std::string statefulPmset(std::string_view clearEnding) {
   return "case \"$args\" in\n"

@@ -29,7 +29,7 @@ std::string readFile(const std::string& path);  // empty when missing
 // A stand-in for pmset: a shell script "pmset" that records every call in its folder, then
 // runs `body`. The body sees $D (its folder, which holds "state") and $args (its arguments,
 // each in brackets: "[-a][disablesleep][0]"). Whether its standard input was the null device
-// goes to the file "stdin", a word per run.
+// goes to the file "stdin", a word per run, and the descriptors it was given to "fds".
 class FakeTool {
  public:
   // In a scratch folder of its own.
@@ -44,6 +44,7 @@ class FakeTool {
   std::string state() const;
   void setState(std::string_view state) const;
   std::string stdinSeen() const;
+  std::vector<std::string> descriptorsSeen() const;  // per run, e.g. "0 1 2"
 
  private:
   void write(std::string_view body, std::string_view state) const;

@@ -13,6 +13,7 @@
 
 #include "activitylog/activity_log.h"
 #include "platform/fd.h"
+#include "platform/spawn.h"
 #include "settings/sleep_setting.h"
 
 extern char** environ;  // POSIX leaves its declaration to the program
@@ -29,21 +30,28 @@ struct ToolRun {
   int waitStatus = 0;     // as waitpid reports it, when finished
 };
 
-class SpawnActions {
+// posix_spawn's file actions and attributes, destroyed with the holder.
+class SpawnSetup {
  public:
-  SpawnActions() { ok_ = posix_spawn_file_actions_init(&actions_) == 0; }
-  ~SpawnActions() {
-    if (ok_) posix_spawn_file_actions_destroy(&actions_);
+  SpawnSetup() {
+    actionsMade_ = posix_spawn_file_actions_init(&actions_) == 0;
+    attributesMade_ = posix_spawnattr_init(&attributes_) == 0;
   }
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
+  ~SpawnSetup() {
+    if (actionsMade_) posix_spawn_file_actions_destroy(&actions_);
+    if (attributesMade_) posix_spawnattr_destroy(&attributes_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
 
-  bool ok() const { return ok_; }
-  posix_spawn_file_actions_t* get() { return &actions_; }
+  bool ok() const { return actionsMade_ && attributesMade_; }
+  posix_spawn_file_actions_t* actions() { return &actions_; }
+  posix_spawnattr_t* attributes() { return &attributes_; }
 
  private:
   posix_spawn_file_actions_t actions_;
-  bool ok_;
+  posix_spawnattr_t attributes_;
+  bool actionsMade_, attributesMade_;
 };
 
 // Reads `fd` to end of file into `out`; false when a read fails.
@@ -59,8 +67,8 @@ bool readToEnd(int fd, std::string& out) {
 // Runs `tool` with `args` (argv[0] is the tool's path itself) and waits for it to end. Standard
 // input, environment and working directory are the service's; standard error goes to the null
 // device; standard output is read whole into `output`, or goes to the null device when
-// `output` is null. Nothing else of the service reaches the child: every descriptor it holds
-// is close-on-exec.
+// `output` is null. Nothing else of the service reaches the child: every descriptor it opens
+// is close-on-exec, and any it inherited is closed in the child.
 ToolRun runTool(const char* tool, std::initializer_list<const char*> args, std::string* output) {
   std::vector<char*> argv{const_cast<char*>(tool)};
   for (const char* arg : args) argv.push_back(const_cast<char*>(arg));
@@ -74,20 +82,22 @@ ToolRun runTool(const char* tool, std::initializer_list<const char*> args, std::
     writeEnd.reset(fds[1]);
     if (!setCloseOnExec(fds[0]) || !setCloseOnExec(fds[1])) return {errno};
   }
-  SpawnActions actions;
-  if (!actions.ok()) return {ENOMEM};
+  SpawnSetup setup;
+  if (!setup.ok()) return {ENOMEM};
   const int stdoutAction =
-      output ? posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO)
-             : posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, kNullDevice,
+      output ? posix_spawn_file_actions_adddup2(setup.actions(), writeEnd.get(), STDOUT_FILENO)
+             : posix_spawn_file_actions_addopen(setup.actions(), STDOUT_FILENO, kNullDevice,
                                                 O_WRONLY, 0);
   if (stdoutAction != 0) return {stdoutAction};
-  if (const int e = posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, kNullDevice,
+  if (const int e = posix_spawn_file_actions_addopen(setup.actions(), STDERR_FILENO, kNullDevice,
                                                      O_WRONLY, 0)) {
     return {e};
   }
+  if (const int e = keepOnlyStandardDescriptors(setup.attributes(), setup.actions())) return {e};
 
   pid_t pid;
-  const int spawnError = posix_spawn(&pid, tool, actions.get(), nullptr, argv.data(), environ);
+  const int spawnError =
+      posix_spawn(&pid, tool, setup.actions(), setup.attributes(), argv.data(), environ);
   // The child holds its own copy of the write end now; ours must go before reading, or the
   // read would never see end of file.
   writeEnd.reset();

@@ -22,7 +22,7 @@ void show(const SimulatedMac& mac, const char* step) {
 
 int main() {
   std::string why;
-  if (!halvorsten::test::enterPrivateNetwork(why)) {
+  if (!halvorsten::test::enterPrivateNamespaces(why)) {
     std::fprintf(stderr, "demo: cannot simulate power events here: %s\n", why.c_str());
     return 1;
   }

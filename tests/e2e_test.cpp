@@ -3,41 +3,24 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <thread>
 
-#include "simulated_mac.h"
+#include "e2e.h"
 
 namespace halvorsten::test {
 namespace {
 
-using Lines = std::vector<std::string>;
-
-const std::string kStarted = "Halvorsten started; watching power source (event-driven, no polling).";
-const std::string kIntention = "On battery with disablesleep=1 — clearing to protect the battery.";
-const std::string kCleared = "disablesleep cleared.";
-const std::string kQuery = "[-g] out=other err=null";
-const std::string kClear = "[-a][disablesleep][0] out=null err=null";
-
-class PrivateNetwork : public testing::Environment {
+class PrivateNamespaces : public testing::Environment {
  public:
   void SetUp() override {
     std::string why;
-    if (enterPrivateNetwork(why)) return;
+    if (enterPrivateNamespaces(why)) return;
     // CI must run these tests, never skip them.
     if (std::getenv("CI")) FAIL() << why;
     GTEST_SKIP() << why;
   }
 };
-const auto* const kPrivateNetwork = testing::AddGlobalTestEnvironment(new PrivateNetwork);
-
-class ServiceTest : public testing::Test {
- protected:
-  void TearDown() override { EXPECT_EQ(mac_.output(), "") << "the service wrote to stdout/stderr"; }
-  SimulatedMac mac_;
-};
+const auto* const kPrivateNamespaces = testing::AddGlobalTestEnvironment(new PrivateNamespaces);
 
 TEST_F(ServiceTest, StartOnMainsLogsOnlyTheStartLine) {
   mac_.setSleepPrevention(true);
@@ -97,10 +80,12 @@ TEST_F(ServiceTest, EventsOfOtherSubsystemsRunNoPass) {
 TEST_F(ServiceTest, NoNotificationSourceEndsWithStatusOne) {
   mac_.setOnBattery(true);
   mac_.setSleepPrevention(true);
-  std::vector<std::string> environment{"LD_PRELOAD=" HALVORSTEN_FAIL_NETLINK_SHIM};
-  // AddressSanitizer wants to be first in the library order; the shim need not run before it.
-  environment.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
-  mac_.start(environment);
+  SimulatedMac::Launch launch;
+  launch.environment = {"LD_PRELOAD=" HALVORSTEN_FAIL_NETLINK_SHIM,
+                        // AddressSanitizer wants to be first in the library order; the shim
+                        // need not run before it.
+                        "ASAN_OPTIONS=verify_asan_link_order=0"};
+  mac_.start(launch);
   const int status = mac_.waitExit();
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 1);
@@ -111,38 +96,13 @@ TEST_F(ServiceTest, NoNotificationSourceEndsWithStatusOne) {
 TEST_F(ServiceTest, ClosedStandardDescriptorsAreNotHandedToPmset) {
   mac_.setOnBattery(true);
   mac_.setSleepPrevention(true);
-  mac_.start({}, /*closeStandard=*/true);
+  SimulatedMac::Launch launch;
+  launch.closeStandard = true;
+  mac_.start(launch);
   ASSERT_TRUE(mac_.waitStarted());
   EXPECT_EQ(mac_.log(), (Lines{kIntention, kCleared, kStarted}));
   EXPECT_EQ(mac_.pmset().calls(), (Lines{kQuery, kClear, kQuery}));
   EXPECT_EQ(mac_.pmset().stdinSeen(), "null\nnull\nnull\n");
-}
-
-// What the kernel counts for a process: CPU ticks used and voluntary context switches.
-struct Activity {
-  long cpuTicks = 0, voluntarySwitches = 0;
-  bool operator==(const Activity&) const = default;
-};
-
-Activity activityOf(pid_t pid) {
-  Activity activity;
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string field;
-  for (int i = 1; i <= 15 && stat >> field; ++i) {
-    if (i == 14 || i == 15) activity.cpuTicks += std::stol(field);  // utime, stime
-  }
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) {
-      activity.voluntarySwitches = std::stol(line.substr(line.find(':') + 1));
-    }
-  }
-  return activity;
-}
-
-std::size_t openDescriptorsOf(pid_t pid) {
-  const auto entries = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd");
-  return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
 }
 
 TEST_F(ServiceTest, IdleCostsNothingAndABurstLeaksNothing) {

@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -65,19 +66,25 @@ bool hasChildren(pid_t pid) {
 
 }  // namespace
 
-bool enterPrivateNetwork(std::string& why) {
-  if (::unshare(CLONE_NEWNET) == 0) return true;
+bool enterPrivateNamespaces(std::string& why) {
   const uid_t uid = ::getuid();
   const gid_t gid = ::getgid();
-  if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
-    why = std::string("neither a network nor a user namespace can be made: ") +
-          std::strerror(errno);
-    return false;
+  if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) {
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWNET | CLONE_NEWNS) != 0) {
+      why = std::string("neither network and mount namespaces nor a user namespace can be made: ") +
+            std::strerror(errno);
+      return false;
+    }
+    if (!writeProcFile("/proc/self/setgroups", "deny") ||
+        !writeProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+        !writeProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
+      why = "the user namespace's identity maps cannot be written";
+      return false;
+    }
   }
-  if (!writeProcFile("/proc/self/setgroups", "deny") ||
-      !writeProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
-      !writeProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
-    why = "the user namespace's identity maps cannot be written";
+  // Mounts made from here on stay in this namespace.
+  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    why = std::string("mounts cannot be made private: ") + std::strerror(errno);
     return false;
   }
   return true;
@@ -119,6 +126,7 @@ std::string freshRoot() {
 
 SimulatedMac::SimulatedMac() : root_(freshRoot()), pmset_(root_, statefulPmset(), "0\n") {
   // The class folder holds symbolic links to device folders, as the kernel lays it out.
+  std::filesystem::create_directories(logFolder());
   const std::string devices = root_ + "/devices", supplies = root_ + "/power_supply";
   for (const char* name : {"AC", "BAT0"}) std::filesystem::create_directories(devices + "/" + name);
   std::filesystem::create_directories(supplies);
@@ -149,26 +157,38 @@ void SimulatedMac::plugIn() const {
   sendUevent("power_supply");
 }
 
-void SimulatedMac::start(const std::vector<std::string>& extraEnvironment, bool closeStandard) {
-  std::vector<std::string> environment(extraEnvironment);
+void SimulatedMac::replacePmset(std::string_view body) {
+  pmset_ = FakeTool(root_, body, pmset_.state());
+}
+
+void SimulatedMac::start(const Launch& launch) {
+  std::vector<std::string> environment(launch.environment);
   for (char** e = environ; *e; ++e) environment.emplace_back(*e);
   std::vector<char*> envp;
   for (std::string& e : environment) envp.push_back(e.data());
   envp.push_back(nullptr);
+  std::vector<std::string> command(launch.wrapper);
+  command.emplace_back(HALVORSTEN_SIMULATED_SERVICE);
+  std::vector<char*> argv;
+  for (std::string& word : command) argv.push_back(word.data());
+  argv.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  // Whatever this test process inherited stays out of the service.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   const std::string output = root_ + "/service.out";
-  if (closeStandard) {
+  if (launch.closeStandard) {
     for (int fd = 0; fd <= 2; ++fd) posix_spawn_file_actions_addclose(&actions, fd);
   } else {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
   }
-  std::string service = HALVORSTEN_SIMULATED_SERVICE;
-  char* argv[] = {service.data(), nullptr};
-  if (posix_spawn(&pid_, service.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid_ = -1;
+  if (launch.inheritedDescriptor) {
+    posix_spawn_file_actions_addopen(&actions, 9, "/dev/null", O_RDONLY, 0);
+  }
+  if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
   posix_spawn_file_actions_destroy(&actions);
 }
 
@@ -202,7 +222,9 @@ bool SimulatedMac::waitIdle() const {
 
 std::vector<std::string> SimulatedMac::log() const { return logMessages(logPath()); }
 
-std::string SimulatedMac::logPath() const { return root_ + "/Quorvani-Halvorsten.log"; }
+std::string SimulatedMac::logPath() const { return logFolder() + "/Quorvani-Halvorsten.log"; }
+
+std::string SimulatedMac::logFolder() const { return root_ + "/Logs"; }
 
 std::string SimulatedMac::output() const { return readFile(root_ + "/service.out"); }
 

@@ -16,10 +16,10 @@
 
 namespace halvorsten::test {
 
-// Moves this process into a network namespace of its own (as root, or else inside a user
-// namespace), so that the uevents it sends reach only the services it starts. On failure,
-// says why in `why`.
-bool enterPrivateNetwork(std::string& why);
+// Moves this process into network and mount namespaces of its own (as root, or else inside a
+// user namespace), so that the uevents it sends reach only the services it starts and the
+// mounts it makes are seen by nobody else. On failure, says why in `why`.
+bool enterPrivateNamespaces(std::string& why);
 
 // Sends one kernel-style uevent ("change" of a device of `subsystem`) to the kernel's
 // multicast group.
@@ -42,11 +42,19 @@ class SimulatedMac {
   void setSleepPrevention(bool on) const { pmset_.setState(on ? "1\n" : "0\n"); }
   bool sleepPrevention() const { return pmset_.state() == "1\n"; }
   const FakeTool& pmset() const { return pmset_; }
+  // Gives the stand-in pmset another body (see FakeTool); the setting stays as it is.
+  void replacePmset(std::string_view body);
 
-  // Starts the simulated service with standard input on the null device and its standard
-  // output and error captured. `extraEnvironment` entries ("NAME=value") join the service's
-  // environment; `closeStandard` starts it with descriptors 0 to 2 closed instead.
-  void start(const std::vector<std::string>& extraEnvironment = {}, bool closeStandard = false);
+  // How the service is started: by default with standard input on the null device, its
+  // standard output and error captured, and no other descriptor.
+  struct Launch {
+    std::vector<std::string> environment;  // "NAME=value" entries added to the test's own
+    std::vector<std::string> wrapper;      // a command to run the service under, e.g. valgrind
+    bool closeStandard = false;            // descriptors 0 to 2 closed instead
+    bool inheritedDescriptor = false;      // also descriptor 9 open, not close-on-exec
+  };
+  void start(const Launch& launch);
+  void start() { start(Launch{}); }
   // Waits for the started line, then until the service is idle. False on time-out.
   bool waitStarted();
   // Ends the service with SIGTERM; returns its wait status.
@@ -61,6 +69,8 @@ class SimulatedMac {
 
   std::vector<std::string> log() const;  // the log's messages, timestamps taken off
   std::string logPath() const;
+  std::string logFolder() const;
+  const std::string& root() const { return root_; }
   std::string output() const;  // what the service wrote to standard output and error
 
  private:

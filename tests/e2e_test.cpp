@@ -81,10 +81,7 @@ TEST_F(ServiceTest, NoNotificationSourceEndsWithStatusOne) {
   mac_.setOnBattery(true);
   mac_.setSleepPrevention(true);
   SimulatedMac::Launch launch;
-  launch.environment = {"LD_PRELOAD=" HALVORSTEN_FAIL_NETLINK_SHIM,
-                        // AddressSanitizer wants to be first in the library order; the shim
-                        // need not run before it.
-                        "ASAN_OPTIONS=verify_asan_link_order=0"};
+  launch.wrapper = {HALVORSTEN_REFUSE_NETLINK};
   mac_.start(launch);
   const int status = mac_.waitExit();
   ASSERT_TRUE(WIFEXITED(status));

@@ -62,6 +62,21 @@ TEST(LowerCaseTest, UsesTheFullMapping) {
   }
 }
 
+// The report parser rejects a line early unless it starts with the name's letters as ASCII,
+// which holds only while no other code point lowers to a lone letter of the name.
+TEST(LowerCaseTest, OnlyAsciiLowersToALoneLetterOfTheName) {
+  const std::u32string letters = U"sleepdisabled";
+  for (char32_t c = 0x80; c <= 0x10FFFF; ++c) {
+    char32_t out[3];
+    const std::size_t n = toLower(c, out);
+    if (letters.find(out[0]) == std::u32string::npos) continue;
+    GraphemeBreaker breaker;
+    breaker.breaksBefore(out[0]);
+    EXPECT_TRUE(n > 1 && !breaker.breaksBefore(out[1]))
+        << "U+" << std::hex << static_cast<unsigned>(c) << " lowers to a lone letter of the name";
+  }
+}
+
 // GraphemeBreakTest.txt lines: "÷ 0020 × 0308 ÷ 000D ÷ # comment".
 TEST(GraphemeBreakTest, AgreesWithTheUnicodeTestFile) {
   std::ifstream file("/usr/share/unicode/auxiliary/GraphemeBreakTest.txt");

@@ -82,10 +82,24 @@ class LineReading {
   bool lastWordIsOne_ = false;
 };
 
+// Whether the line starts with the name's thirteen letters in any letter case: a condition
+// that every line beginning with the name meets, tested cheaply on bytes. Only ASCII letters
+// lower-case to the name's letters: the Kelvin sign lowers to "k", which the name lacks, and
+// U+0130 to "i" followed by a combining dot, which is not "i" (unicode_test checks this over
+// every code point).
+bool mayBeginWithName(std::string_view line) {
+  if (line.size() < kName.size()) return false;
+  for (std::size_t i = 0; i < kName.size(); ++i) {
+    if ((line[i] | 0x20) != static_cast<char>(kName[i])) return false;
+  }
+  return true;
+}
+
 // The answer of one trimmed line, or nothing when it is not the setting's line. The line is
 // lowered and segmented as it is read, and left at the first cluster that departs from the
 // name, so no line costs more than one pass over its bytes.
 std::optional<bool> readLine(std::string_view line) {
+  if (!mayBeginWithName(line)) return std::nullopt;
   unicode::GraphemeBreaker breaker;
   LineReading reading;
   Cluster cluster;
@@ -109,6 +123,10 @@ std::optional<bool> readLine(std::string_view line) {
 std::optional<bool> sleepDisabledFromReport(std::string_view report) {
   if (!unicode::validUtf8(report)) return std::nullopt;
   for (std::size_t start = 0; start < report.size();) {
+    if (report[start] == '\n') {  // an empty line; a line feed after one never pairs with CR
+      ++start;
+      continue;
+    }
     const std::size_t end = lineEnd(report, start);
     if (const std::optional<bool> answer = readLine(trimmed(report.substr(start, end - start)))) {
       return answer;

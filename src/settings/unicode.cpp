@@ -37,6 +37,12 @@ const Range* find(const Range (&table)[N], char32_t c) {
 constexpr char32_t kHangulFirst = 0xAC00, kHangulLast = 0xD7A3, kHangulTrailingCount = 28;
 
 Gcb graphemeBreakOf(char32_t c) {
+  // ASCII, most of every report, without a table search; the table says the same.
+  if (c < 0x80) {
+    if (c == U'\r') return Gcb::CR;
+    if (c == U'\n') return Gcb::LF;
+    return (c < 0x20 || c == 0x7F) ? Gcb::Control : Gcb::Other;
+  }
   if (c >= kHangulFirst && c <= kHangulLast) {
     return (c - kHangulFirst) % kHangulTrailingCount == 0 ? Gcb::LV : Gcb::LVT;
   }
@@ -90,9 +96,15 @@ bool validUtf8(std::string_view text) {
   return true;
 }
 
-bool isWhiteSpace(char32_t c) { return find(kWhiteSpace, c); }
+bool isWhiteSpace(char32_t c) {
+  if (c < 0x80) return c == U' ' || (c >= U'\t' && c <= U'\r');
+  return find(kWhiteSpace, c);
+}
 
-bool isHorizontalSpace(char32_t c) { return c == U'\t' || find(kSpaceSeparator, c); }
+bool isHorizontalSpace(char32_t c) {
+  if (c < 0x80) return c == U' ' || c == U'\t';
+  return find(kSpaceSeparator, c);
+}
 
 std::size_t toLower(char32_t c, char32_t out[3]) {
   if (c < 0x80) {

@@ -131,6 +131,17 @@ TEST(FaultTest, NothingPlantedAtTheLogPathIsWrittenThrough) {
   }
 }
 
+TEST_F(ServiceTest, DescriptorTheServiceInheritedNeverReachesPmset) {
+  SimulatedMac::Launch launch;
+  launch.inheritedDescriptor = true;  // descriptor 9, not close-on-exec
+  mac_.setOnBattery(true);
+  mac_.setSleepPrevention(true);
+  mac_.start(launch);
+  ASSERT_TRUE(mac_.waitStarted());
+  EXPECT_EQ(mac_.pmset().descriptorsSeen(), (Lines{"0 1 2", "0 1 2", "0 1 2"}));
+  EXPECT_EQ(mac_.log(), (Lines{kIntention, kCleared, kStarted}));
+}
+
 TEST_F(ServiceTest, LogRemovedWhileRunningIsCreatedAgain) {
   mac_.start();
   ASSERT_TRUE(mac_.waitStarted());

@@ -1,0 +1,99 @@
+// One enforcement pass, measured two ways. Prints "name value" lines for bench/run.
+//   pass_bench mains N     N passes on mains power, for strace to count their system calls
+//   pass_bench battery N   N passes on battery that clear the setting, beside the bare cost of
+//                          starting and reaping the same stand-in pmset runs from this program
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "activitylog/activity_log.h"
+#include "platform/power_supply_linux.h"
+#include "service/enforce.h"
+#include "support.h"
+
+using namespace halvorsten;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Runs `tool` with `args` as the pass does, reading its output when `read` is set.
+void runBare(const char* tool, std::initializer_list<const char*> args, bool read) {
+  std::vector<char*> argv{const_cast<char*>(tool)};
+  for (const char* arg : args) argv.push_back(const_cast<char*>(arg));
+  argv.push_back(nullptr);
+  int fds[2];
+  if (::pipe(fds) != 0) std::abort();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (read) {
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  }
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  pid_t pid;
+  if (posix_spawn(&pid, tool, &actions, nullptr, argv.data(), environ) != 0) std::abort();
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(fds[1]);
+  char buffer[4096];
+  while (::read(fds[0], buffer, sizeof buffer) > 0) {
+  }
+  ::close(fds[0]);
+  ::waitpid(pid, nullptr, 0);
+}
+
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  if (argc != 3) return 2;
+  const std::string mode = argv[1];
+  const int passes = std::atoi(argv[2]);
+  test::TempDir dir;
+  logURL = dir / "service.log";
+  const test::FakeTool tool(test::statefulPmset(), "1\n");
+
+  if (mode == "mains") {
+    // A machine with an adapter online and a charging battery, laid out as the kernel does.
+    for (const char* name : {"AC", "BAT0"}) ::mkdir((dir / name).c_str(), 0755);
+    test::writeFile(dir / "AC/type", "Mains\n");
+    test::writeFile(dir / "AC/online", "1\n");
+    test::writeFile(dir / "BAT0/type", "Battery\n");
+    test::writeFile(dir / "BAT0/status", "Charging\n");
+    const std::string folder = dir / "class";
+    ::mkdir(folder.c_str(), 0755);
+    for (const char* name : {"AC", "BAT0"}) {
+      ::symlink((dir / name).c_str(), (folder + "/" + name).c_str());
+    }
+    for (int i = 0; i < passes; ++i) enforce(providingPowerSourceTypeIn(folder.c_str()), tool.path());
+    std::printf("mains_passes %d\nmains_tool_calls %zu\n", passes, tool.calls().size());
+    return 0;
+  }
+
+  // On battery: each pass queries, clears and queries again.
+  auto start = Clock::now();
+  for (int i = 0; i < passes; ++i) {
+    tool.setState("1\n");
+    enforce(std::string("Battery Power"), tool.path());
+  }
+  const double pass = seconds(Clock::now() - start) / passes;
+  start = Clock::now();
+  for (int i = 0; i < passes; ++i) {
+    tool.setState("1\n");
+    runBare(tool.path(), {"-g"}, true);
+    runBare(tool.path(), {"-a", "disablesleep", "0"}, false);
+    runBare(tool.path(), {"-g"}, true);
+  }
+  const double bare = seconds(Clock::now() - start) / passes;
+  std::printf("battery_pass_ms %.6g\nbattery_bare_ms %.6g\n", pass * 1e3, bare * 1e3);
+  return 0;
+}

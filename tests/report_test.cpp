@@ -3,6 +3,7 @@
 // joiners and CR LF pairs decide cases that a byte-wise reading would get wrong.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <optional>
 #include <string>
 

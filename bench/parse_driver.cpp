@@ -18,9 +18,10 @@ int main(int argc, char* argv[]) {
   report.reserve(bytes + 64);
   if (kind == "realistic") {
     report = "System-wide power settings:\nCurrently in use:\n";
-    const char* lines[] = {" standby              1\n", " hibernatefile        /var/vm/sleepimage\n",
-                           " powernap             1\n", " disksleep            10\n",
-                           " hibernatemode        3\n", " displaysleep         10\n"};
+    const char* lines[] = {
+        " standby              1\n", " hibernatefile        /var/vm/sleepimage\n",
+        " powernap             1\n", " disksleep            10\n",
+        " hibernatemode        3\n", " displaysleep         10\n"};
     for (std::size_t i = 0; report.size() < bytes - 20; ++i) report += lines[i % 6];
     report += " SleepDisabled\t\t1\n";
   } else if (kind == "huge-line") {

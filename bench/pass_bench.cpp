@@ -74,7 +74,8 @@ int main(int argc, char* argv[]) {
     for (const char* name : {"AC", "BAT0"}) {
       ::symlink((dir / name).c_str(), (folder + "/" + name).c_str());
     }
-    for (int i = 0; i < passes; ++i) enforce(providingPowerSourceTypeIn(folder.c_str()), tool.path());
+    for (int i = 0; i < passes; ++i)
+      enforce(providingPowerSourceTypeIn(folder.c_str()), tool.path());
     std::printf("mains_passes %d\nmains_tool_calls %zu\n", passes, tool.calls().size());
     return 0;
   }

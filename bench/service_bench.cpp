@@ -37,13 +37,15 @@ pid_t startIdle(const std::string& path) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addclosefrom_np(&actions, 0);
-  for (int fd = 0; fd <= 2; ++fd) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
+  for (int fd = 0; fd <= 2; ++fd)
+    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
   std::string program = path;
   char* argv[] = {program.data(), nullptr};
   pid_t pid = -1;
   posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
-  waitFor([&] { return readFile("/proc/" + std::to_string(pid) + "/syscall").rfind("7 ", 0) == 0; });
+  waitFor(
+      [&] { return readFile("/proc/" + std::to_string(pid) + "/syscall").rfind("7 ", 0) == 0; });
   return pid;
 }
 
@@ -80,7 +82,8 @@ int main(int argc, char* argv[]) {
   print("idle_seconds", idleSeconds);
   print("idle_cpu_seconds", static_cast<double>(after.cpuTicks - before.cpuTicks) /
                                 static_cast<double>(::sysconf(_SC_CLK_TCK)));
-  print("idle_voluntary_switches", static_cast<double>(after.voluntarySwitches - before.voluntarySwitches));
+  print("idle_voluntary_switches",
+        static_cast<double>(after.voluntarySwitches - before.voluntarySwitches));
 
   // Reaction: from the uevent of an unplugged adapter to "disablesleep cleared." in the log.
   std::vector<double> reactionMs;

@@ -32,7 +32,8 @@ TEST_F(ActivityLogTest, LineIsInUtcWhateverTheTimeZone) {
   for (const char* tz : {"UTC0", "PST8PDT", "<+0545>-5:45", "<+14>-14"}) {
     ::setenv("TZ", tz, 1);
     ::tzset();
-    EXPECT_EQ(logLine("disablesleep cleared.", when), "[2026-12-05T15:23:38Z] disablesleep cleared.\n")
+    EXPECT_EQ(logLine("disablesleep cleared.", when),
+              "[2026-12-05T15:23:38Z] disablesleep cleared.\n")
         << tz;
   }
   saved ? ::setenv("TZ", savedTz.c_str(), 1) : ::unsetenv("TZ");
@@ -81,7 +82,8 @@ TEST_F(ActivityLogTest, NothingPlantedAtThePathIsWrittenThrough) {
        [](auto& p, auto& t) { ASSERT_EQ(::symlink(t.c_str(), p.c_str()), 0); }},
       {"hard link", Type::regular,
        [](auto& p, auto& t) { ASSERT_EQ(::link(t.c_str(), p.c_str()), 0); }},
-      {"directory", Type::directory, [](auto& p, auto&) { ASSERT_EQ(::mkdir(p.c_str(), 0755), 0); }},
+      {"directory", Type::directory,
+       [](auto& p, auto&) { ASSERT_EQ(::mkdir(p.c_str(), 0755), 0); }},
       // With no reader, a FIFO would block a plain open for writing forever.
       {"FIFO", Type::fifo, [](auto& p, auto&) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); }},
   };

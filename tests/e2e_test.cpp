@@ -1,11 +1,11 @@
 // The real service as a process, on a simulated Mac: power-supply folders, a stand-in pmset
 // that keeps the setting, and uevents sent over netlink in a private network namespace.
+#include "e2e.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <thread>
-
-#include "e2e.h"
 
 namespace halvorsten::test {
 namespace {

@@ -50,17 +50,23 @@ TEST(FaultTest, MisbehavingPmset) {
       {"missing", "", true, {kStarted}},
       {"not executable", statefulPmset(), false, {kStarted}},
       {"clear exits 1", statefulPmset("exit 1"), true, {kIntention, kFailed, kStarted}},
-      {"clear killed by a signal", statefulPmset("kill -KILL $$"), true,
+      {"clear killed by a signal",
+       statefulPmset("kill -KILL $$"),
+       true,
        {kIntention, kFailed, kStarted}},
-      {"clear exits 0 without a change", statefulPmset("echo 'must be run as root...'"), true,
+      {"clear exits 0 without a change",
+       statefulPmset("echo 'must be run as root...'"),
+       true,
        {kIntention, kFailed, kStarted}},
       {"invalid UTF-8", report + "; printf '\\377'", true, {kStarted}},
       {"64 MiB report",
        "[ \"$args\" = '[-g]' ] && head -c 67108864 /dev/zero | tr '\\0' x && echo\n" +
            statefulPmset(),
-       true, {kIntention, kCleared, kStarted}},
+       true,
+       {kIntention, kCleared, kStarted}},
       {"closes its output and runs on",
-       statefulPmset() + "\nif [ \"$args\" = '[-g]' ]; then exec >&-; sleep 1; fi", true,
+       statefulPmset() + "\nif [ \"$args\" = '[-g]' ]; then exec >&-; sleep 1; fi",
+       true,
        {kIntention, kCleared, kStarted}},
       {"no line for the setting", "echo ' standby 1'", true, {kStarted}},
   };
@@ -102,24 +108,32 @@ TEST(FaultTest, NothingPlantedAtTheLogPathIsWrittenThrough) {
     std::function<void(const SimulatedMac&)> plant, check;
     Lines log;  // what reading the log's path gives afterwards
   } const rows[] = {
-      {"folder missing", [](auto& mac) { fs::remove_all(mac.logFolder()); },
-       [](auto& mac) { EXPECT_FALSE(fs::exists(mac.logFolder())); }, {}},
-      {"directory at the path", [](auto& mac) { fs::create_directory(mac.logPath()); },
-       [](auto& mac) { EXPECT_TRUE(fs::is_directory(mac.logPath())); }, {}},
+      {"folder missing",
+       [](auto& mac) { fs::remove_all(mac.logFolder()); },
+       [](auto& mac) { EXPECT_FALSE(fs::exists(mac.logFolder())); },
+       {}},
+      {"directory at the path",
+       [](auto& mac) { fs::create_directory(mac.logPath()); },
+       [](auto& mac) { EXPECT_TRUE(fs::is_directory(mac.logPath())); },
+       {}},
       {"symbolic link at the path",
        [](auto& mac) {
          writeFile(mac.root() + "/target", "precious\n");
          fs::create_symlink(mac.root() + "/target", mac.logPath());
        },
-       [](auto& mac) { EXPECT_TRUE(fs::is_symlink(mac.logPath())); }, {"precious"}},
+       [](auto& mac) { EXPECT_TRUE(fs::is_symlink(mac.logPath())); },
+       {"precious"}},
       {"read-only file",
        [](auto& mac) {
          writeFile(mac.logPath(), "before\n");
-         ASSERT_EQ(::mount(mac.logPath().c_str(), mac.logPath().c_str(), nullptr, MS_BIND, nullptr), 0);
+         ASSERT_EQ(::mount(mac.logPath().c_str(), mac.logPath().c_str(), nullptr, MS_BIND, nullptr),
+                   0);
          ASSERT_EQ(::mount(nullptr, mac.logPath().c_str(), nullptr,
-                           MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+                           MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr),
+                   0);
        },
-       [](auto& mac) { ::umount2(mac.logPath().c_str(), MNT_DETACH); }, {"before"}},
+       [](auto& mac) { ::umount2(mac.logPath().c_str(), MNT_DETACH); },
+       {"before"}},
   };
   for (const auto& row : rows) {
     SimulatedMac mac;
@@ -249,7 +263,7 @@ TEST_F(ServiceTest, ValgrindFindsNoLeakNoErrorAndNoStrayDescriptor) {
   mac_.setSleepPrevention(true);
   mac_.start(launch);
   ASSERT_TRUE(mac_.waitStarted());  // a start-up with a clear
-  for (int i = 0; i < 50; ++i) {   // and a burst of passes, each with a query
+  for (int i = 0; i < 50; ++i) {    // and a burst of passes, each with a query
     sendUevent("power_supply");
     ASSERT_TRUE(mac_.waitIdle());
   }

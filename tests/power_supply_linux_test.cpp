@@ -1,5 +1,7 @@
 // Reading the power source from a made-up power_supply folder laid out as the kernel does:
 // entries are symbolic links to device folders of one-line attribute files.
+#include "platform/power_supply_linux.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/power_supply_linux.h"
 #include "support.h"
 
 namespace halvorsten {
@@ -37,18 +38,19 @@ TEST(PowerSupplyTest, BatteryPowerOnlyWhenASystemBatteryDischargesOffLine) {
       {"battery not charging", {{{"type", "Battery"}, {"status", "Not charging"}}}, "AC Power"},
       {"battery status unknown", {{{"type", "Battery"}, {"status", "Unknown"}}}, "AC Power"},
       {"only a mouse discharging", {kMouseDischarging, kCharging}, "AC Power"},
-      {"mouse and system battery discharging", {kMouseDischarging, kDischarging},
-       "Battery Power"},
+      {"mouse and system battery discharging", {kMouseDischarging, kDischarging}, "Battery Power"},
       {"one of two batteries discharging", {kCharging, kDischarging}, "Battery Power"},
-      {"programmable USB supply online", {kDischarging, {{"type", "USB"}, {"online", "2"}}},
+      {"programmable USB supply online",
+       {kDischarging, {{"type", "USB"}, {"online", "2"}}},
        "AC Power"},
       {"USB supply offline", {kDischarging, {{"type", "USB"}, {"online", "0"}}}, "Battery Power"},
-      {"wireless charger online", {kDischarging, {{"type", "Wireless"}, {"online", "1"}}},
+      {"wireless charger online",
+       {kDischarging, {{"type", "Wireless"}, {"online", "1"}}},
        "AC Power"},
-      {"UPS type does not count as mains", {kDischarging, {{"type", "UPS"}, {"online", "1"}}},
+      {"UPS type does not count as mains",
+       {kDischarging, {{"type", "UPS"}, {"online", "1"}}},
        "Battery Power"},
-      {"unreadable entry is skipped", {{{"status", "Discharging"}}, kDischarging},
-       "Battery Power"},
+      {"unreadable entry is skipped", {{{"status", "Discharging"}}, kDischarging}, "Battery Power"},
   };
   for (const auto& c : cases) {
     test::TempDir root;

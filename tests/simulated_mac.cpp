@@ -182,7 +182,8 @@ void SimulatedMac::start(const Launch& launch) {
     for (int fd = 0; fd <= 2; ++fd) posix_spawn_file_actions_addclose(&actions, fd);
   } else {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                     0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
   }
   if (launch.inheritedDescriptor) {
@@ -196,7 +197,8 @@ bool SimulatedMac::waitStarted() {
   return waitFor([&] {
            const std::vector<std::string> lines = log();
            return !lines.empty() &&
-                  lines.back() == "Halvorsten started; watching power source (event-driven, no polling).";
+                  lines.back() ==
+                      "Halvorsten started; watching power source (event-driven, no polling).";
          }) &&
          waitIdle();
 }
@@ -215,9 +217,8 @@ int SimulatedMac::waitExit() {
 }
 
 bool SimulatedMac::waitIdle() const {
-  return waitFor([&] {
-    return queuedEventBytes(pid_) == 0 && blockedInPoll(pid_) && !hasChildren(pid_);
-  });
+  return waitFor(
+      [&] { return queuedEventBytes(pid_) == 0 && blockedInPoll(pid_) && !hasChildren(pid_); });
 }
 
 std::vector<std::string> SimulatedMac::log() const { return logMessages(logPath()); }

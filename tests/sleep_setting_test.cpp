@@ -46,8 +46,7 @@ TEST_F(SleepSettingTest, QueryAnswersFromTheReport) {
       // Far more than a pipe holds: the answer needs the whole report read.
       {"several MiB before the line",
        "head -c 6000000 /dev/zero | tr '\\0' 'x'; printf '\\n SleepDisabled 1\\n'", true},
-      {"closes its output and runs on",
-       "printf ' SleepDisabled 1\\n'; exec >&-; sleep 0.3", true},
+      {"closes its output and runs on", "printf ' SleepDisabled 1\\n'; exec >&-; sleep 0.3", true},
       {"writes to standard error", "echo noise >&2; printf ' SleepDisabled 0\\n'", false},
   };
   for (const auto& c : cases) {

@@ -37,7 +37,8 @@ std::string readFile(const std::string& path) {
 }
 
 FakeTool::FakeTool(std::string_view body, std::string_view state)
-    : ownFolder_(std::make_unique<TempDir>()), folder_(ownFolder_->path()),
+    : ownFolder_(std::make_unique<TempDir>()),
+      folder_(ownFolder_->path()),
       path_(folder_ + "/pmset") {
   write(body, state);
 }
@@ -54,14 +55,16 @@ void FakeTool::write(std::string_view body, std::string_view state) const {
   std::remove((folder_ + "/fds").c_str());
   writeFile(path_,
             "#!/bin/sh\n"
-            "D='" + folder_ + "'\n"
-            "args=; for a in \"$@\"; do args=\"$args[$a]\"; done\n"
-            "o=other; [ /dev/fd/1 -ef /dev/null ] && o=null\n"
-            "e=other; [ /dev/fd/2 -ef /dev/null ] && e=null\n"
-            "i=other; [ /dev/fd/0 -ef /dev/null ] && i=null\n"
-            "echo \"$args out=$o err=$e\" >>\"$D/calls\"\n"
-            "echo $i >>\"$D/stdin\"\n"
-            "'" HALVORSTEN_LIST_FDS "' >>\"$D/fds\"\n" +
+            "D='" +
+                folder_ +
+                "'\n"
+                "args=; for a in \"$@\"; do args=\"$args[$a]\"; done\n"
+                "o=other; [ /dev/fd/1 -ef /dev/null ] && o=null\n"
+                "e=other; [ /dev/fd/2 -ef /dev/null ] && e=null\n"
+                "i=other; [ /dev/fd/0 -ef /dev/null ] && i=null\n"
+                "echo \"$args out=$o err=$e\" >>\"$D/calls\"\n"
+                "echo $i >>\"$D/stdin\"\n"
+                "'" HALVORSTEN_LIST_FDS "' >>\"$D/fds\"\n" +
                 std::string(body) + "\n",
             0755);
 }
@@ -87,7 +90,9 @@ std::string statefulPmset(std::string_view clearEnding) {
   return "case \"$args\" in\n"
          "'[-g]') printf 'System-wide power settings:\\n SleepDisabled\\t\\t%s\\n' "
          "\"$(cat \"$D/state\")\" ;;\n"
-         "'[-a][disablesleep][0]') " + std::string(clearEnding) + " ;;\n"
+         "'[-a][disablesleep][0]') " +
+         std::string(clearEnding) +
+         " ;;\n"
          "*) exit 64 ;;\n"
          "esac";
 }
@@ -96,7 +101,8 @@ std::vector<std::string> logMessages(const std::string& path) {
   static const std::regex stamp(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] )");
   std::vector<std::string> messages;
   for (const std::string& line : readLines(path)) {
-    messages.push_back(std::regex_replace(line, stamp, "", std::regex_constants::format_first_only));
+    messages.push_back(
+        std::regex_replace(line, stamp, "", std::regex_constants::format_first_only));
   }
   return messages;
 }

@@ -19,22 +19,27 @@ struct Utf8Case {
 
 TEST(Utf8Test, DecodesBoundariesAndRefusesMalformedForms) {
   const Utf8Case cases[] = {
-      {std::string(1, '\0'), U'\0'},  {"\x7f", 0x7F},
-      {"\xc2\x80", 0x80},            {"\xdf\xbf", 0x7FF},
-      {"\xe0\xa0\x80", 0x800},       {"\xed\x9f\xbf", 0xD7FF},
-      {"\xee\x80\x80", 0xE000},      {"\xef\xbf\xbf", 0xFFFF},
-      {"\xf0\x90\x80\x80", 0x10000}, {"\xf4\x8f\xbf\xbf", 0x10FFFF},
-      {"\xc0\x80", std::nullopt},            // overlong NUL
-      {"\xc1\xbf", std::nullopt},            // overlong two-byte
-      {"\xe0\x9f\xbf", std::nullopt},        // overlong three-byte
-      {"\xf0\x8f\xbf\xbf", std::nullopt},    // overlong four-byte
-      {"\xed\xa0\x80", std::nullopt},        // high surrogate
-      {"\xed\xbf\xbf", std::nullopt},        // low surrogate
-      {"\xf4\x90\x80\x80", std::nullopt},    // U+110000
-      {"\xf5\x80\x80\x80", std::nullopt},    // lead byte beyond any code point
-      {"\xe2\x80", std::nullopt},            // truncated
-      {"\xe2\x28\xa1", std::nullopt},        // continuation missing
-      {"\x80", std::nullopt},                // stray continuation
+      {std::string(1, '\0'), U'\0'},
+      {"\x7f", 0x7F},
+      {"\xc2\x80", 0x80},
+      {"\xdf\xbf", 0x7FF},
+      {"\xe0\xa0\x80", 0x800},
+      {"\xed\x9f\xbf", 0xD7FF},
+      {"\xee\x80\x80", 0xE000},
+      {"\xef\xbf\xbf", 0xFFFF},
+      {"\xf0\x90\x80\x80", 0x10000},
+      {"\xf4\x8f\xbf\xbf", 0x10FFFF},
+      {"\xc0\x80", std::nullopt},          // overlong NUL
+      {"\xc1\xbf", std::nullopt},          // overlong two-byte
+      {"\xe0\x9f\xbf", std::nullopt},      // overlong three-byte
+      {"\xf0\x8f\xbf\xbf", std::nullopt},  // overlong four-byte
+      {"\xed\xa0\x80", std::nullopt},      // high surrogate
+      {"\xed\xbf\xbf", std::nullopt},      // low surrogate
+      {"\xf4\x90\x80\x80", std::nullopt},  // U+110000
+      {"\xf5\x80\x80\x80", std::nullopt},  // lead byte beyond any code point
+      {"\xe2\x80", std::nullopt},          // truncated
+      {"\xe2\x28\xa1", std::nullopt},      // continuation missing
+      {"\x80", std::nullopt},              // stray continuation
       {"\xff", std::nullopt},
   };
   for (const Utf8Case& c : cases) {
@@ -49,11 +54,11 @@ TEST(LowerCaseTest, UsesTheFullMapping) {
     char32_t from;
     std::u32string to;
   } const cases[] = {
-      {U'A', U"a"},   {U'z', U"z"},      {U'1', U"1"},
+      {U'A', U"a"},         {U'z', U"z"},        {U'1', U"1"},
       {0x0130, U"i\u0307"},  // capital I with dot above: two code points, not "i"
       {0x212A, U"k"},        // Kelvin sign
-      {0x0391, U"\u03b1"},   {0x1E9E, U"\u00df"}, {0x10400, U"\U00010428"},
-      {0x00DF, U"\u00df"},   // lower already, though its upper-case form expands
+      {0x0391, U"\u03b1"},  {0x1E9E, U"\u00df"}, {0x10400, U"\U00010428"},
+      {0x00DF, U"\u00df"},  // lower already, though its upper-case form expands
   };
   for (const auto& c : cases) {
     char32_t out[3];

@@ -27,8 +27,8 @@ void log(std::string_view message) {
   // and O_NONBLOCK keeps a FIFO from stalling the service; fstat then refuses anything but a
   // plain file of its own.
   const Fd fd(retryOnEintr([&] {
-    return ::open(logURL.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
-                  0644);
+    return ::open(logURL.c_str(),
+                  O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   }));
   struct stat st;
   if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return;

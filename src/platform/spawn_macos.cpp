@@ -7,7 +7,8 @@
 
 namespace halvorsten {
 
-int keepOnlyStandardDescriptors(posix_spawnattr_t* attributes, posix_spawn_file_actions_t* actions) {
+int keepOnlyStandardDescriptors(posix_spawnattr_t* attributes,
+                                posix_spawn_file_actions_t* actions) {
   if (const int error =
           posix_spawnattr_setflags(attributes, static_cast<short>(POSIX_SPAWN_CLOEXEC_DEFAULT))) {
     return error;

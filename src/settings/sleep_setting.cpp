@@ -1,6 +1,8 @@
 // The two commands around pmset. Each runs the tool with posix_spawn at its absolute path with
 // an exact argument list (no shell, no search path), waits for it, and releases every
 // descriptor and reaps the child on every path.
+#include "settings/sleep_setting.h"
+
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,7 +16,6 @@
 #include "activitylog/activity_log.h"
 #include "platform/fd.h"
 #include "platform/spawn.h"
-#include "settings/sleep_setting.h"
 
 extern char** environ;  // POSIX leaves its declaration to the program
 
@@ -112,7 +113,9 @@ ToolRun runTool(const char* tool, std::initializer_list<const char*> args, std::
   return {0, readWhole && reaped, status};
 }
 
-bool exitedWithZero(int waitStatus) { return WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0; }
+bool exitedWithZero(int waitStatus) {
+  return WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
+}
 
 }  // namespace
 

@@ -129,6 +129,8 @@ bool GraphemeBreaker::breaksBefore(char32_t c) {
   const bool pictographic = isExtendedPictographic(c);
   const Gcb previous = previous_;
   bool breaks;
+  // Each case names the rule of UAX #29 it applies.
+  // clang-format off
   if (!started_) {
     breaks = true;                                                   // GB1
   } else if (previous == Gcb::CR && current == Gcb::LF) {
@@ -153,6 +155,7 @@ bool GraphemeBreaker::breaksBefore(char32_t c) {
   } else {
     breaks = true;                                                   // GB999
   }
+  // clang-format on
 
   started_ = true;
   previous_ = current;

@@ -30,7 +30,20 @@ std::size_t toLower(char32_t c, char32_t out[3]);
 
 // Grapheme_Cluster_Break classes, named as in the Unicode data files.
 enum class Gcb : unsigned char {
-  Other, CR, LF, Control, Extend, ZWJ, Regional_Indicator, Prepend, SpacingMark, L, V, T, LV, LVT
+  Other,
+  CR,
+  LF,
+  Control,
+  Extend,
+  ZWJ,
+  Regional_Indicator,
+  Prepend,
+  SpacingMark,
+  L,
+  V,
+  T,
+  LV,
+  LVT
 };
 
 // Extended grapheme cluster boundaries (UAX #29), fed one code point at a time.
@@ -43,7 +56,7 @@ class GraphemeBreaker {
  private:
   bool started_ = false;
   Gcb previous_ = Gcb::Other;
-  bool pictographicRun_ = false; // previous code points are Extended_Pictographic Extend*
+  bool pictographicRun_ = false;  // previous code points are Extended_Pictographic Extend*
   bool zwjAfterPictographic_ = false;
   bool oddRegionalIndicators_ = false;
 };

@@ -75,7 +75,11 @@ void addToCurrentLoop(PowerNotifications*) {}
 void runCurrentLoop(PowerNotifications* notifications) {
   pollfd watched{notifications->socket.get(), POLLIN, 0};
   for (;;) {
-    if (retryOnEintr([&] { return ::poll(&watched, 1, -1); }) < 0) return;
+    // A socket poll cannot watch any more is gone for good; waking on it again would spin.
+    if (retryOnEintr([&] { return ::poll(&watched, 1, -1); }) < 0 ||
+        (watched.revents & POLLNVAL)) {
+      return;
+    }
     switch (drain(watched.fd)) {
       case Drain::Quiet:
         break;

@@ -76,8 +76,7 @@ void runCurrentLoop(PowerNotifications* notifications) {
   pollfd watched{notifications->socket.get(), POLLIN, 0};
   for (;;) {
     // A socket poll cannot watch any more is gone for good; waking on it again would spin.
-    if (retryOnEintr([&] { return ::poll(&watched, 1, -1); }) < 0 ||
-        (watched.revents & POLLNVAL)) {
+    if (retryOnEintr([&] { return ::poll(&watched, 1, -1); }) < 0 || (watched.revents & POLLNVAL)) {
       return;
     }
     switch (drain(watched.fd)) {

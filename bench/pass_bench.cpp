@@ -4,7 +4,6 @@
 //                          starting and reaping the same stand-in pmset runs from this program
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,7 +15,7 @@
 #include "activitylog/activity_log.h"
 #include "platform/power_supply_linux.h"
 #include "service/enforce.h"
-#include "support.h"
+#include "simulated_mac.h"
 
 using namespace halvorsten;
 using Clock = std::chrono::steady_clock;
@@ -58,24 +57,17 @@ int main(int argc, char* argv[]) {
   if (argc != 3) return 2;
   const std::string mode = argv[1];
   const int passes = std::atoi(argv[2]);
-  test::TempDir dir;
-  logURL = dir / "service.log";
-  const test::FakeTool tool(test::statefulPmset(), "1\n");
+  // The simulated Mac's power-supply folder (on mains) and stand-in pmset, with no service.
+  const test::SimulatedMac mac;
+  logURL = mac.logPath();
+  const test::FakeTool& tool = mac.pmset();
+  tool.setState("1\n");
 
   if (mode == "mains") {
-    // A machine with an adapter online and a charging battery, laid out as the kernel does.
-    for (const char* name : {"AC", "BAT0"}) ::mkdir((dir / name).c_str(), 0755);
-    test::writeFile(dir / "AC/type", "Mains\n");
-    test::writeFile(dir / "AC/online", "1\n");
-    test::writeFile(dir / "BAT0/type", "Battery\n");
-    test::writeFile(dir / "BAT0/status", "Charging\n");
-    const std::string folder = dir / "class";
-    ::mkdir(folder.c_str(), 0755);
-    for (const char* name : {"AC", "BAT0"}) {
-      ::symlink((dir / name).c_str(), (folder + "/" + name).c_str());
-    }
-    for (int i = 0; i < passes; ++i)
+    const std::string folder = mac.powerSupplyFolder();
+    for (int i = 0; i < passes; ++i) {
       enforce(providingPowerSourceTypeIn(folder.c_str()), tool.path());
+    }
     std::printf("mains_passes %d\nmains_tool_calls %zu\n", passes, tool.calls().size());
     return 0;
   }

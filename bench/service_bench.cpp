@@ -44,8 +44,7 @@ pid_t startIdle(const std::string& path) {
   pid_t pid = -1;
   posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
-  waitFor(
-      [&] { return readFile("/proc/" + std::to_string(pid) + "/syscall").rfind("7 ", 0) == 0; });
+  waitFor([&] { return blockedInPoll(pid); });
   return pid;
 }
 

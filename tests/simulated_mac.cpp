@@ -49,16 +49,6 @@ long queuedEventBytes(pid_t pid) {
   return -1;
 }
 
-bool blockedInPoll(pid_t pid) {
-  std::ifstream syscallFile("/proc/" + std::to_string(pid) + "/syscall");
-  long number = -1;
-  syscallFile >> number;
-#ifdef SYS_poll
-  if (number == SYS_poll) return true;
-#endif
-  return number == SYS_ppoll;
-}
-
 bool hasChildren(pid_t pid) {
   const std::string id = std::to_string(pid);
   return !readFile("/proc/" + id + "/task/" + id + "/children").empty();
@@ -88,6 +78,16 @@ bool enterPrivateNamespaces(std::string& why) {
     return false;
   }
   return true;
+}
+
+bool blockedInPoll(pid_t pid) {
+  std::ifstream syscallFile("/proc/" + std::to_string(pid) + "/syscall");
+  long number = -1;
+  syscallFile >> number;
+#ifdef SYS_poll
+  if (number == SYS_poll) return true;
+#endif
+  return number == SYS_ppoll;
 }
 
 void sendUevent(std::string_view subsystem) {
@@ -127,7 +127,7 @@ std::string freshRoot() {
 SimulatedMac::SimulatedMac() : root_(freshRoot()), pmset_(root_, statefulPmset(), "0\n") {
   // The class folder holds symbolic links to device folders, as the kernel lays it out.
   std::filesystem::create_directories(logFolder());
-  const std::string devices = root_ + "/devices", supplies = root_ + "/power_supply";
+  const std::string devices = root_ + "/devices", supplies = powerSupplyFolder();
   for (const char* name : {"AC", "BAT0"}) std::filesystem::create_directories(devices + "/" + name);
   std::filesystem::create_directories(supplies);
   writeFile(devices + "/AC/type", "Mains\n");
@@ -226,6 +226,8 @@ std::vector<std::string> SimulatedMac::log() const { return logMessages(logPath(
 std::string SimulatedMac::logPath() const { return logFolder() + "/Quorvani-Halvorsten.log"; }
 
 std::string SimulatedMac::logFolder() const { return root_ + "/Logs"; }
+
+std::string SimulatedMac::powerSupplyFolder() const { return root_ + "/power_supply"; }
 
 std::string SimulatedMac::output() const { return readFile(root_ + "/service.out"); }
 

@@ -21,6 +21,9 @@ namespace halvorsten::test {
 // mounts it makes are seen by nobody else. On failure, says why in `why`.
 bool enterPrivateNamespaces(std::string& why);
 
+// Whether the process sleeps in poll, as the service does between events.
+bool blockedInPoll(pid_t pid);
+
 // Sends one kernel-style uevent ("change" of a device of `subsystem`) to the kernel's
 // multicast group.
 void sendUevent(std::string_view subsystem);
@@ -70,6 +73,7 @@ class SimulatedMac {
   std::vector<std::string> log() const;  // the log's messages, timestamps taken off
   std::string logPath() const;
   std::string logFolder() const;
+  std::string powerSupplyFolder() const;  // the class folder, as /sys/class/power_supply
   const std::string& root() const { return root_; }
   std::string output() const;  // what the service wrote to standard output and error
 

@@ -6,12 +6,11 @@
 
 #include <cstdlib>
 #include <memory>
-#include <string>
 #include <string_view>
 
 #include "platform/fd.h"
 #include "platform/power_source.h"
-#include "platform/power_supply_linux.h"
+#include "platform/readings_linux.h"
 
 // The kernel's power_supply class folder; a test build points it elsewhere at compile time.
 #ifndef HALVORSTEN_POWER_SUPPLY
@@ -19,12 +18,23 @@
 #endif
 
 namespace halvorsten {
-namespace {
 
-// One attribute of a supply, without its line feed; nothing when it cannot be read.
+bool forEachDevice(const char* folder, const std::function<void(int device)>& visit) {
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder), ::closedir);
+  if (!dir) return false;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    if (entry->d_name[0] == '.') continue;
+    const Fd device(retryOnEintr([&] {
+      return ::openat(::dirfd(dir.get()), entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }));
+    if (device) visit(device.get());
+  }
+  return true;
+}
+
 // Attributes are a line of text; anything longer than the buffer is not one of ours.
-std::optional<std::string> attribute(int supplyFolder, const char* name) {
-  const Fd fd(retryOnEintr([&] { return ::openat(supplyFolder, name, O_RDONLY | O_CLOEXEC); }));
+std::optional<std::string> attribute(int device, const char* name) {
+  const Fd fd(retryOnEintr([&] { return ::openat(device, name, O_RDONLY | O_CLOEXEC); }));
   if (!fd) return std::nullopt;
   char buffer[128];
   const ssize_t n = retryOnEintr([&] { return ::read(fd.get(), buffer, sizeof buffer); });
@@ -34,29 +44,21 @@ std::optional<std::string> attribute(int supplyFolder, const char* name) {
   return std::string(text);
 }
 
-}  // namespace
-
 std::optional<std::string> providingPowerSourceTypeIn(const char* folder) {
-  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder), ::closedir);
-  if (!dir) return std::nullopt;
   bool discharging = false, externalOnline = false;
-  while (const dirent* entry = ::readdir(dir.get())) {
-    if (entry->d_name[0] == '.') continue;
-    const Fd supply(retryOnEintr([&] {
-      return ::openat(::dirfd(dir.get()), entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    }));
-    if (!supply) continue;
-    const std::optional<std::string> type = attribute(supply.get(), "type");
+  const bool read = forEachDevice(folder, [&](int supply) {
+    const std::optional<std::string> type = attribute(supply, "type");
     if (type == "Battery") {
       // A mouse's or a headset's battery says scope "Device"; only the machine's own counts.
-      discharging = discharging || (attribute(supply.get(), "scope") != "Device" &&
-                                    attribute(supply.get(), "status") == "Discharging");
+      discharging = discharging || (attribute(supply, "scope") != "Device" &&
+                                    attribute(supply, "status") == "Discharging");
     } else if (type == "Mains" || type == "USB" || type == "Wireless") {
       // 1 is online; programmable USB supplies also say 2.
-      const std::optional<std::string> online = attribute(supply.get(), "online");
+      const std::optional<std::string> online = attribute(supply, "online");
       externalOnline = externalOnline || (online && std::strtol(online->c_str(), nullptr, 10) != 0);
     }
-  }
+  });
+  if (!read) return std::nullopt;
   return std::string(discharging && !externalOnline ? "Battery Power" : "AC Power");
 }
 

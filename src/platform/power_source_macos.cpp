@@ -2,19 +2,13 @@
 #include <CoreFoundation/CoreFoundation.h>
 #include <IOKit/ps/IOPowerSources.h>
 
-#include <memory>
-#include <type_traits>
+#include <string>
 
+#include "platform/cf_holder_macos.h"
 #include "platform/power_source.h"
 
 namespace halvorsten {
 namespace {
-
-// Holds what a Create or Copy call returned and releases it exactly once.
-struct CFReleaser {
-  void operator()(CFTypeRef object) const { CFRelease(object); }
-};
-using CFHolder = std::unique_ptr<std::remove_pointer_t<CFTypeRef>, CFReleaser>;
 
 std::string utf8(CFStringRef text) {
   if (const char* direct = CFStringGetCStringPtr(text, kCFStringEncodingUTF8)) return direct;

@@ -1,20 +1,32 @@
 #include "service/enforce.h"
 
 #include "activitylog/activity_log.h"
+#include "platform/lid.h"
 #include "platform/power_source.h"
 #include "settings/sleep_setting.h"
 
 namespace halvorsten {
 
-void enforce() { enforce(providingPowerSourceType(), kPmsetPath); }
+void enforce() { enforce(providingPowerSourceType(), kPmsetPath, closedLidShouldSleep); }
 
-void enforce(const std::optional<std::string>& powerSourceType, const char* tool) {
+void enforce(const std::optional<std::string>& powerSourceType, const char* tool,
+             bool (*closedLidShouldSleep)()) {
   // The cheap in-process question first: off battery, no process is started at all.
   if (powerSourceType != "Battery Power") return;
   // Only a definite "on" is acted upon; a report that cannot be read is no reason to act.
   if (sleepDisabled(tool) != true) return;
   log("On battery with disablesleep=1 — clearing to protect the battery.");
-  log(clearDisableSleep(tool) ? "disablesleep cleared." : "Failed to clear disablesleep.");
+  if (!clearDisableSleep(tool)) {
+    log("Failed to clear disablesleep.");
+    return;
+  }
+  log("disablesleep cleared.");
+  // The power manager looks at a closed lid again when the lid or the adapter changes, not when
+  // sleep prevention goes off. A lid closed while it was on (a Mac put in a bag) would leave the
+  // machine awake on battery after the clear, so the pass asks for the sleep the lid asked for.
+  if (!closedLidShouldSleep()) return;
+  log("Lid closed — asking the system to sleep.");
+  if (!requestSleep(tool)) log("Failed to request sleep.");
 }
 
 }  // namespace halvorsten

@@ -7,13 +7,16 @@
 namespace halvorsten {
 
 // One pass: when the machine runs from its battery and the sleep-prevention setting is on,
-// switch the setting off and log the intention and the outcome. Keeps no state between
-// passes, never fails towards its caller, and on mains power starts no process and writes
-// nothing. Blocks while pmset runs.
+// switch the setting off and log the intention and the outcome; after a clear, when the lid is
+// closed and a closed lid should sleep the machine, ask the system to sleep and log that. Keeps
+// no state between passes, never fails towards its caller, and on mains power starts no
+// process and writes nothing. Blocks while pmset runs.
 void enforce();
 
-// The same pass for a power-source type already read from the platform, and the tool at
-// `tool`: the seam through which tests drive the decision.
-void enforce(const std::optional<std::string>& powerSourceType, const char* tool);
+// The same pass for a power-source type already read from the platform, the tool at `tool`
+// and the lid as `closedLidShouldSleep` tells it: the seam through which tests drive the
+// decision. The lid is asked only after a clear that worked.
+void enforce(const std::optional<std::string>& powerSourceType, const char* tool,
+             bool (*closedLidShouldSleep)());
 
 }  // namespace halvorsten

@@ -2,6 +2,7 @@
 // for the rest of the process's life. No arguments, environment or configuration are read,
 // and nothing is written but the activity log.
 #include <fcntl.h>
+#include <signal.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -28,12 +29,23 @@ void openMissingStandardDescriptors() {
   }
 }
 
+// An ignored SIGCHLD survives exec, and with it the kernel reaps pmset by itself, so that no
+// run of the tool could be waited for and every query would come back empty. Whoever started
+// the service, children are its own to reap. Every other signal stays as it came.
+void reapOwnChildren() {
+  struct sigaction reap {};
+  reap.sa_handler = SIG_DFL;
+  sigemptyset(&reap.sa_mask);
+  ::sigaction(SIGCHLD, &reap, nullptr);
+}
+
 }  // namespace
 
 int main() {
   using namespace halvorsten;
   logURL = HALVORSTEN_LOG;
   openMissingStandardDescriptors();
+  reapOwnChildren();
 
   // A machine already on battery with the setting on is corrected before anything else.
   enforce();

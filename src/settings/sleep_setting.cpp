@@ -1,4 +1,4 @@
-// The two commands around pmset. Each runs the tool with posix_spawn at its absolute path with
+// The commands around pmset. Each runs the tool with posix_spawn at its absolute path with
 // an exact argument list (no shell, no search path), waits for it, and releases every
 // descriptor and reaps the child on every path.
 #include "settings/sleep_setting.h"
@@ -113,8 +113,15 @@ ToolRun runTool(const char* tool, std::initializer_list<const char*> args, std::
   return {0, readWhole && reaped, status};
 }
 
-bool exitedWithZero(int waitStatus) {
-  return WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
+// Runs `tool` with `args`, its output discarded: true when it exited normally with status 0.
+// Logs why when it could not be started.
+bool runQuietly(const char* tool, std::initializer_list<const char*> args) {
+  const ToolRun run = runTool(tool, args, nullptr);
+  if (run.launchError != 0) {
+    log(std::string("pmset launch failed: ") + std::strerror(run.launchError));
+    return false;
+  }
+  return run.finished && WIFEXITED(run.waitStatus) && WEXITSTATUS(run.waitStatus) == 0;
 }
 
 }  // namespace
@@ -126,14 +133,11 @@ std::optional<bool> sleepDisabled(const char* tool) {
 }
 
 bool clearDisableSleep(const char* tool) {
-  const ToolRun run = runTool(tool, {"-a", "disablesleep", "0"}, nullptr);
-  if (run.launchError != 0) {
-    log(std::string("pmset launch failed: ") + std::strerror(run.launchError));
-    return false;
-  }
   // pmset exits 0 also when it could not make the change ("must be run as root", "failed to
   // set the value."), so only the setting itself tells whether it is off now.
-  return run.finished && exitedWithZero(run.waitStatus) && sleepDisabled(tool) != true;
+  return runQuietly(tool, {"-a", "disablesleep", "0"}) && sleepDisabled(tool) != true;
 }
+
+bool requestSleep(const char* tool) { return runQuietly(tool, {"sleepnow"}); }
 
 }  // namespace halvorsten

@@ -27,6 +27,10 @@ std::optional<bool> sleepDisabled(const char* tool = kPmsetPath);
 // started. Blocks until the tool has ended.
 bool clearDisableSleep(const char* tool = kPmsetPath);
 
+// Asks the system to sleep now ("pmset sleepnow"). True when the tool exited normally with
+// status 0. Logs one line when the tool cannot be started. Blocks until the tool has ended.
+bool requestSleep(const char* tool = kPmsetPath);
+
 // The answer of sleepDisabled for a given report: the bytes are first decoded as strict UTF-8
 // (nothing when that fails), then the first line that, trimmed and lower-cased, begins with
 // "sleepdisabled" decides: true exactly when its last word is "1". Nothing when no line does.

@@ -1,0 +1,30 @@
+// The Linux readings of the power source and the lid, from folders laid out as the kernel lays
+// them out: one folder per device, of one-line attribute files. The backends read the kernel's
+// folders; the folder is a parameter so that a made-up one can stand in for it.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace halvorsten {
+
+// "Battery Power" exactly when at least one system battery (type "Battery", scope not
+// "Device") reports status "Discharging" and no supply of type "Mains", "USB" or "Wireless"
+// reports a non-zero "online"; "AC Power" otherwise, also when there are no supplies at all;
+// nothing when the folder cannot be read. Entries that cannot be read are skipped.
+std::optional<std::string> providingPowerSourceTypeIn(const char* folder);
+
+// Whether a lid under `folder` (as /proc/acpi/button/lid) reports "state:" and then "closed".
+// A missing folder, an open lid or any other text gives false.
+bool lidClosedIn(const char* folder);
+
+// Calls `visit` with a descriptor of each device folder in `folder` (hidden entries and those
+// that cannot be opened are skipped); false when `folder` itself cannot be read.
+bool forEachDevice(const char* folder, const std::function<void(int device)>& visit);
+
+// One attribute file of a device folder, without its trailing line feed and blanks; nothing
+// when it cannot be read.
+std::optional<std::string> attribute(int device, const char* name);
+
+}  // namespace halvorsten

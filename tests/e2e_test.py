@@ -1,0 +1,104 @@
+"""The real service as a process on the simulated Mac: start-up, the event loop, what it holds
+and what it hands to pmset, a missing notification source, idleness, and valgrind.
+
+    e2e_test.py SERVICE ROOT [TEST...]
+"""
+import os
+import shutil
+import signal
+import sys
+import time
+import unittest
+
+import simulated_mac
+from simulated_mac import STARTED, Mac, proc, send_uevent, wait_for
+
+I, C = "On battery with disablesleep=1 — clearing to protect the battery.", "disablesleep cleared."
+L = "Lid closed — asking the system to sleep."
+QUERY, CLEAR, SLEEP = "[-g]on", "[-a][disablesleep][0]nn", "[sleepnow]nn"
+
+
+class EndToEnd(unittest.TestCase):
+    def setUp(self):
+        self.mac = Mac(*sys.argv[1:3])
+
+    def tearDown(self):
+        self.mac.stop()
+        self.assertEqual(self.mac.lines("service.out"), [], "written to standard output or error")
+
+    def start_clearing(self, shell):
+        self.mac.set(battery=True, setting=True)
+        self.assertTrue(self.mac.start(shell).started())
+        self.assertEqual(self.mac.log(), [I, C, STARTED])
+        self.assertEqual(set(self.mac.lines("handed")), {"n 0 1 2 3"})  # ls lists its own 3
+
+    def test_start_with_an_inherited_descriptor_then_idle(self):
+        self.start_clearing('exec "$0" 3</dev/null')  # not close-on-exec
+        self.assertEqual(self.mac.lines("calls"), [QUERY, CLEAR, QUERY])
+        self.assertEqual(len(os.listdir(f"/proc/{self.mac.process.pid}/fd")), 5)  # + the socket
+
+        def activity():  # CPU ticks, voluntary context switches
+            stat = proc(self.mac.process.pid, "stat").rsplit(")", 1)[1].split()
+            return stat[11:13], proc(self.mac.process.pid, "status").split("\nvoluntary_ctxt")[1]
+        before = activity()
+        time.sleep(2)
+        self.assertEqual(activity(), before, "the idle service woke up")
+
+    def test_start_with_no_standard_descriptors_and_children_ignored(self):
+        self.start_clearing('trap "" CHLD; exec "$0" "$@" <&- >&- 2>&-')  # both survive exec
+        self.assertEqual(len(os.listdir(f"/proc/{self.mac.process.pid}/fd")), 4)
+
+    def test_power_supply_events_run_passes_and_others_do_not(self):
+        self.mac.set(setting=True, lid_closed=True)
+        self.assertTrue(self.mac.start().started())
+        self.mac.set(battery=True)
+        for subsystem in ("net", "usb", "power_supply_x"):
+            self.assertTrue(self.mac.event(subsystem))
+        self.assertEqual(self.mac.lines("calls"), [], "a process started on mains or for another event")
+        self.assertTrue(self.mac.event())
+        self.assertEqual(self.mac.log(), [STARTED, I, C, L])
+        self.assertEqual(self.mac.lines("calls"), [QUERY, CLEAR, QUERY, SLEEP])
+        self.assertEqual(set(self.mac.lines("handed")), {"n 0 1 2 3"})
+        self.mac.set(setting=True)  # switched on again behind the service's back
+        self.assertTrue(self.mac.event(times=50))  # a burst shares passes
+        self.assertEqual(self.mac.log(), [STARTED, I, C, L, I, C, L])
+        self.assertLess(self.mac.lines("calls").count(QUERY), 50)
+
+    def test_receive_buffer_overflow_counts_as_a_change(self):
+        self.assertTrue(self.mac.start().started())
+        os.kill(self.mac.process.pid, signal.SIGSTOP)
+        self.mac.set(battery=True, setting=True)
+        for _ in range(3000):  # far more than the socket holds, none of power_supply
+            send_uevent("net")
+        os.kill(self.mac.process.pid, signal.SIGCONT)
+        self.assertTrue(wait_for(self.mac.idle))
+        self.assertEqual(self.mac.log(), [STARTED, I, C])
+
+    def test_without_a_notification_source_it_logs_why_and_exits_1(self):
+        self.mac.set(battery=True, setting=True)
+        self.mac.start(wrapper=["strace", "-f", "-o", "/dev/null", "-e", "inject=socket:error=EACCES",
+                                "-E", "ASAN_OPTIONS=detect_leaks=0"])  # no leak check under ptrace
+        self.assertEqual(self.mac.process.wait(timeout=10), 1)
+        self.assertEqual(self.mac.log(), [
+            I, C, "Failed to create power-source notification source — exiting."])
+
+    def test_valgrind_finds_no_leak_no_error_and_no_stray_descriptor(self):
+        if not shutil.which("valgrind") or os.environ.get("HALVORSTEN_SANITIZED"):
+            self.skipTest("valgrind is missing or cannot run a sanitized build")
+        report = self.mac.root / "valgrind.log"
+        self.mac.set(battery=True, setting=True)
+        self.assertTrue(self.mac.start(wrapper=[
+            "valgrind", "--leak-check=full", "--errors-for-leak-kinds=definite,indirect",
+            "--track-fds=yes", f"--log-file={report}"]).started())
+        for _ in range(20):
+            self.assertTrue(self.mac.event())
+        self.mac.stop()
+        for summary in ("ERROR SUMMARY: 0 errors", "definitely lost: 0 bytes in 0 blocks",
+                        "indirectly lost: 0 bytes in 0 blocks",  # below: 0-2, socket, report
+                        "FILE DESCRIPTORS: 5 open (3 std) at exit."):
+            self.assertIn(summary, report.read_text())
+
+
+if __name__ == "__main__":
+    simulated_mac.enter_private_network()
+    unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)

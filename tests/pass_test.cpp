@@ -1,0 +1,115 @@
+// The enforcement pass below the platform: a given power-source type and lid, the stand-in
+// pmset as a real child process, and the real log file.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include "activitylog/activity_log.h"
+#include "service/enforce.h"
+#include "support.h"
+
+namespace halvorsten::test {
+namespace {
+
+const std::string Q = "[-g]on", C = "[-a][disablesleep][0]nn", L = "lid", S = "[sleepnow]nn",
+                  kI = "On battery with disablesleep=1 — clearing to protect the battery.",
+                  kC = "disablesleep cleared.", kF = "Failed to clear disablesleep.",
+                  kL = "Lid closed — asking the system to sleep.", kS = "Failed to request sleep.",
+                  kDenied = "pmset launch failed: Permission denied";
+const char* const B = "Battery Power";
+std::string calls;  // the stand-in's calls file, where the lid question is written too
+bool lidClosed;
+
+bool askLid() {
+  std::ofstream(calls, std::ios::app) << L << "\n";
+  return lidClosed;
+}
+
+TEST(PassTest, EachSituationRunsItsCommandsAndLogsItsLines) {
+  struct {
+    const char* type;   // the providing power-source type; null: none
+    const char* fault;  // "[arguments] shell code" that the stand-in runs first
+    bool lid;
+    Lines calls, log;
+  } const rows[] = {
+      {nullptr, "", true, {}, {}},
+      {"AC Power", "", true, {}, {}},
+      {"battery power", "", true, {}, {}},
+      {B, "[-g] echo 0 >$D/state", true, {Q}, {}},
+      {B, "[-g] echo ' standby 1'; exit", true, {Q}, {}},
+      {B, "[-g] printf '\\377'", true, {Q}, {}},
+      {B, "", false, {Q, C, Q, L}, {kI, kC}},
+      {B, "", true, {Q, C, Q, L, S}, {kI, kC, kL}},
+      {B, "[-g] head -c 6000000 /dev/zero; echo", false, {Q, C, Q, L}, {kI, kC}},
+      {B, "[-g] echo ' SleepDisabled 1'; exit 3", true, {Q, C, Q}, {kI, kF}},
+      {B, "[sleepnow] exit 1", true, {Q, C, Q, L, S}, {kI, kC, kL, kS}},
+      {B, "[-a][disablesleep][0] chmod a-x $0", true, {Q, C, L}, {kI, kC, kL, kDenied, kS}},
+      {B, "[-a][disablesleep][0] exit 1", true, {Q, C}, {kI, kF}},
+      {B, "[-a][disablesleep][0] echo 0 >$D/state; kill -KILL $$", true, {Q, C}, {kI, kF}},
+      {B, "[-a][disablesleep][0] exit 0", true, {Q, C, Q}, {kI, kF}},  // as pmset without root
+      {B, "[-g] chmod a-x $0", true, {Q}, {kI, kDenied, kF}},
+  };
+  // A descriptor the service inherited without close-on-exec must not reach pmset either.
+  const auto openDescriptors = [] { return std::distance(fs::directory_iterator("/dev/fd"), {}); };
+  const int inherited = ::open("/dev/null", O_RDONLY);
+  const auto descriptors = openDescriptors();
+  for (const auto& row : rows) {
+    const Scratch dir;
+    const std::string fault = row.fault;
+    if (!fault.empty()) writeFile(dir / fault.substr(0, fault.find(' ')), fault.substr(fault.find(' ')));
+    calls = dir / "calls";
+    lidClosed = row.lid;
+    logURL = dir / "log";
+    enforce(row.type ? std::optional<std::string>(row.type) : std::nullopt, dir.pmset().c_str(),
+            askLid);
+    EXPECT_EQ(linesOf(calls), row.calls) << fault;
+    EXPECT_EQ(linesOf(logURL), row.log) << fault;
+    for (const std::string& handed : linesOf(dir / "handed")) EXPECT_EQ(handed.substr(2), "0 1 2 3");
+  }
+  const Scratch noTool;  // a tool that cannot start: nothing logged
+  logURL = noTool / "log";
+  enforce(B, (noTool / "missing").c_str(), askLid);
+  EXPECT_FALSE(fs::exists(logURL));
+  ::close(inherited);
+  EXPECT_EQ(openDescriptors(), descriptors - 1);
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child was left unreaped";
+}
+
+TEST(LogTest, AppendsWholeLinesToItsOwnPlainFileOnly) {
+  const Scratch dir;
+  logURL = dir / "log";
+  log("created");
+  struct stat st;
+  EXPECT_EQ(::stat(logURL.c_str(), &st) == 0 ? st.st_mode & 0777 : 0, 0644u);
+  writeFile(logURL, "earlier");
+  log("one\ntwo");
+  EXPECT_TRUE(std::regex_match(readFile(logURL), std::regex(R"(earlier\[[-:T\dZ]{20}\] one\ntwo\n)")));
+  // Nothing planted at the path is written through; a FIFO without a reader blocks nothing.
+  const std::string target = dir / "pmset";
+  for (auto plant : {+[](const char* t, const char* p) { return ::symlink(t, p); },
+                     +[](const char* t, const char* p) { return ::link(t, p); },
+                     +[](const char*, const char* p) { return ::mkdir(p, 0755); },
+                     +[](const char*, const char* p) { return ::mkfifo(p, 0644); }}) {
+    fs::remove_all(logURL);
+    ASSERT_EQ(plant(target.c_str(), logURL.c_str()), 0);
+    const fs::file_type type = fs::symlink_status(logURL).type();
+    log("must not land");
+    EXPECT_EQ(fs::symlink_status(logURL).type(), type);
+  }
+  EXPECT_EQ(readFile(target).find("must not land"), std::string::npos);
+  logURL = dir / "missing/log";
+  log("lost");
+  EXPECT_FALSE(fs::exists(dir / "missing"));
+}
+
+TEST(LogTest, LineIsInUtcWhateverTheTimeZone) {
+  ::setenv("TZ", "<+0545>-5:45", 1);
+  ::tzset();
+  EXPECT_EQ(logLine("m", 1796484218), "[2026-12-05T15:23:38Z] m\n");
+  ::unsetenv("TZ");
+  ::tzset();
+}
+
+}  // namespace
+}  // namespace halvorsten::test

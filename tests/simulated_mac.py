@@ -1,0 +1,126 @@
+"""A Mac made of files, for running the real service on Linux: the stand-in pmset that keeps
+the setting, a battery in a power_supply folder, a lid, the log, and kernel-style uevents sent
+over netlink in a private network namespace. The end-to-end tests, the demo and the
+benchmarks run the service built to use it.
+
+    simulated_mac.py SERVICE ROOT    # the demo: a few seconds of the service's life, narrated
+"""
+import os
+import pathlib
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import time
+
+STARTED = "Halvorsten started; watching power source (event-driven, no polling)."
+POLL_CALLS = {"7", "271", "73"}  # poll and ppoll on x86_64, ppoll on aarch64
+
+
+def enter_private_network():
+    """Runs this program again in a network namespace of its own (as root, or else in a user
+    namespace), so that the uevents it sends reach only the services it starts."""
+    if os.environ.get("HALVORSTEN_PRIVATE_NETWORK") != "1":
+        os.environ["HALVORSTEN_PRIVATE_NETWORK"] = "1"
+        flags = "-n" if os.geteuid() == 0 else "-rn"
+        os.execvp("unshare", ["unshare", flags, sys.executable, *sys.argv])
+
+
+def send_uevent(subsystem="power_supply"):
+    with socket.socket(socket.AF_NETLINK, socket.SOCK_DGRAM, 15) as kernel_events:
+        kernel_events.sendto(f"change@/BAT0\0SUBSYSTEM={subsystem}\0".encode(), (0, 1))
+
+
+def proc(pid, name):
+    return pathlib.Path(f"/proc/{pid}/{name}").read_text()
+
+
+def wait_for(condition, seconds=10):
+    deadline = time.monotonic() + seconds
+    while not condition() and time.monotonic() < deadline:
+        time.sleep(0.002)
+    return condition()
+
+
+class Mac:
+    """A fresh simulated Mac in ROOT: on mains power, sleep prevention off, the lid open."""
+
+    def __init__(self, service, root):
+        self.service, self.root, self.process = service, pathlib.Path(root), None
+        shutil.rmtree(self.root, ignore_errors=True)
+        for folder in ("Logs", "power_supply/BAT0", "lid/LID0"):
+            (self.root / folder).mkdir(parents=True)
+        shutil.copy(pathlib.Path(__file__).with_name("pmset"), self.root)
+        (self.root / "power_supply/BAT0/type").write_text("Battery\n")
+        self.set(battery=False, setting=False, lid_closed=False)
+
+    def set(self, battery=None, setting=None, lid_closed=None):
+        for name, value, texts in (("power_supply/BAT0/status", battery, ("Charging", "Discharging")),
+                                   ("state", setting, ("0", "1")),
+                                   ("lid/LID0/state", lid_closed, ("state: open", "state: closed"))):
+            if value is not None:
+                (self.root / name).write_text(texts[value] + "\n")
+
+    def lines(self, name):
+        path = self.root / name
+        return path.read_text(errors="replace").splitlines() if path.exists() else []
+
+    def log(self):
+        """The log's messages, their timestamps taken off."""
+        stamp = re.compile(r"^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] ")
+        return [stamp.sub("", line) for line in self.lines("Logs/Quorvani-Halvorsten.log")]
+
+    def start(self, shell='exec "$0" "$@"', wrapper=()):
+        """Starts `sh -c SHELL WRAPPER... SERVICE` with standard input on the null device and
+        standard output and error going to the file service.out."""
+        with open(self.root / "service.out", "ab") as out:
+            self.process = subprocess.Popen(["sh", "-c", shell, *wrapper, self.service],
+                                            stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+        return self
+
+    def idle(self):
+        """Whether the service has read every event sent, sleeps in poll and has no child."""
+        pid = self.process.pid
+        try:
+            sockets = [line.split() for line in proc(pid, "net/netlink").splitlines()[1:]]
+            queued = [int(s[4]) for s in sockets if s[1] == "15" and s[3] != "00000000"]
+            in_poll = proc(pid, "syscall").split()[0] in POLL_CALLS
+            return queued == [0] and in_poll and not proc(pid, f"task/{pid}/children")
+        except (OSError, IndexError):
+            return False
+
+    def event(self, subsystem="power_supply", times=1):
+        """Sends events, then waits until the service has handled them all."""
+        for _ in range(times):
+            send_uevent(subsystem)
+        return wait_for(self.idle)
+
+    def started(self):
+        return wait_for(lambda: self.log()[-1:] == [STARTED]) and wait_for(self.idle)
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+        return self.process and self.process.wait()
+
+
+if __name__ == "__main__":
+    enter_private_network()
+    mac = Mac(*sys.argv[1:3])
+    if not mac.start().started():
+        sys.exit("demo: the service did not start")
+    for step, change in (
+            ("The service starts on mains power: nothing to do", {}),
+            ("Someone runs 'pmset -a disablesleep 1': on mains it is left alone", {"setting": True}),
+            ("The adapter is pulled: the service switches sleep prevention off", {"battery": True}),
+            ("Back on the adapter, sleep prevention on again, the lid closed: the Mac stays awake",
+             {"battery": False, "setting": True, "lid_closed": True}),
+            ("Into the bag, the adapter pulled: off again, and the closed lid sleeps the Mac",
+             {"battery": True})):
+        mac.set(**change)
+        mac.event()
+        print(f"\n== {step}\n   sleep prevention (disablesleep): "
+              f"{['off', 'on'][mac.lines('state') == ['1']]}\n   the log:")
+        print("".join(f"     {line}\n" for line in mac.lines("Logs/Quorvani-Halvorsten.log")), end="")
+    mac.stop()

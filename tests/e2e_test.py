@@ -101,4 +101,6 @@ class EndToEnd(unittest.TestCase):
 
 if __name__ == "__main__":
     simulated_mac.enter_private_network()
-    unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)
+    # Stops at the first failure when asked to, as GoogleTest does (the mutation tool asks).
+    unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2,
+                  failfast=os.environ.get("GTEST_FAIL_FAST") == "1")

@@ -27,6 +27,7 @@ bool closedLidShouldSleep() {
   const io_service_t rootDomain =
       IOServiceGetMatchingService(kIOMainPortDefault, IOServiceMatching("IOPMrootDomain"));
   if (rootDomain == IO_OBJECT_NULL) return false;
+  // The keys as IOPM.h names them (kAppleClamshellStateKey, kAppleClamshellCausesSleepKey).
   const bool yes = isTrue(rootDomain, CFSTR("AppleClamshellState")) &&
                    isTrue(rootDomain, CFSTR("AppleClamshellCausesSleep"));
   IOObjectRelease(rootDomain);

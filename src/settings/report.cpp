@@ -85,7 +85,7 @@ class LineReading {
 // Whether the line starts with the name's thirteen letters in any letter case: a condition
 // that every line beginning with the name meets, tested cheaply on bytes. Only ASCII letters
 // lower-case to the name's letters: the Kelvin sign lowers to "k", which the name lacks, and
-// U+0130 to "i" followed by a combining dot, which is not "i" (unicode_test checks this over
+// U+0130 to "i" followed by a combining dot, which is not "i" (parser_test checks this over
 // every code point).
 bool mayBeginWithName(std::string_view line) {
   if (line.size() < kName.size()) return false;

@@ -1,7 +1,8 @@
-// One enforcement pass, measured two ways. Prints "name value" lines for bench/run.
-//   pass_bench mains N     N passes on mains power, for strace to count their system calls
-//   pass_bench battery N   N passes on battery that clear the setting, beside the bare cost of
-//                          starting and reaping the same stand-in pmset runs from this program
+// One enforcement pass, measured two ways, on the simulated Mac's power-supply folder and
+// stand-in pmset (bench/run lays them out). Prints "name value" lines for bench/run.
+//   pass_bench mains N ROOT     N passes on mains power, for strace to count their system calls
+//   pass_bench battery N ROOT   N passes on battery that clear the setting, beside the bare cost
+//                               of starting and reaping the same stand-in pmset runs from here
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -10,12 +11,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "activitylog/activity_log.h"
-#include "platform/power_supply_linux.h"
+#include "platform/readings_linux.h"
 #include "service/enforce.h"
-#include "simulated_mac.h"
 
 using namespace halvorsten;
 using Clock = std::chrono::steady_clock;
@@ -51,40 +53,40 @@ void runBare(const char* tool, std::initializer_list<const char*> args, bool rea
 
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
+bool lidOpen() { return false; }
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (argc != 3) return 2;
-  const std::string mode = argv[1];
+  if (argc != 4) return 2;
+  const std::string mode = argv[1], root = argv[3];
   const int passes = std::atoi(argv[2]);
-  // The simulated Mac's power-supply folder (on mains) and stand-in pmset, with no service.
-  const test::SimulatedMac mac;
-  logURL = mac.logPath();
-  const test::FakeTool& tool = mac.pmset();
-  tool.setState("1\n");
+  const std::string tool = root + "/pmset", folder = root + "/power_supply";
+  const auto switchOn = [&] { std::ofstream(root + "/state") << "1\n"; };
+  logURL = root + "/Logs/bench.log";
+  switchOn();
 
   if (mode == "mains") {
-    const std::string folder = mac.powerSupplyFolder();
     for (int i = 0; i < passes; ++i) {
-      enforce(providingPowerSourceTypeIn(folder.c_str()), tool.path());
+      enforce(providingPowerSourceTypeIn(folder.c_str()), tool.c_str(), lidOpen);
     }
-    std::printf("mains_passes %d\nmains_tool_calls %zu\n", passes, tool.calls().size());
+    std::printf("mains_passes %d\n", passes);
     return 0;
   }
 
   // On battery: each pass queries, clears and queries again.
   auto start = Clock::now();
   for (int i = 0; i < passes; ++i) {
-    tool.setState("1\n");
-    enforce(std::string("Battery Power"), tool.path());
+    switchOn();
+    enforce(std::string("Battery Power"), tool.c_str(), lidOpen);
   }
   const double pass = seconds(Clock::now() - start) / passes;
   start = Clock::now();
   for (int i = 0; i < passes; ++i) {
-    tool.setState("1\n");
-    runBare(tool.path(), {"-g"}, true);
-    runBare(tool.path(), {"-a", "disablesleep", "0"}, false);
-    runBare(tool.path(), {"-g"}, true);
+    switchOn();
+    runBare(tool.c_str(), {"-g"}, true);
+    runBare(tool.c_str(), {"-a", "disablesleep", "0"}, false);
+    runBare(tool.c_str(), {"-g"}, true);
   }
   const double bare = seconds(Clock::now() - start) / passes;
   std::printf("battery_pass_ms %.6g\nbattery_bare_ms %.6g\n", pass * 1e3, bare * 1e3);

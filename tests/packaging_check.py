@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Checks, on any machine, what a Mac installs beside the executable: the launchd job, the
-log's rotation rule, and the man page, which must lint clean and list every logged message.
+"""Checks, on any machine, what a Mac installs beside the executable (the launchd job, the
+log's rotation rule, the man page, which must lint clean and list every logged message) and
+what checks the product on real Macs (the workflow and its script).
 
-    packaging_check.py PLIST NEWSYSLOG_CONF MAN_PAGE SOURCE_DIR
+    packaging_check.py PLIST PROJECT_DIR
 """
 import pathlib
 import plistlib
@@ -10,7 +11,10 @@ import re
 import subprocess
 import sys
 
-plist, newsyslog, man, sources = sys.argv[1:5]
+import yaml
+
+plist, project = sys.argv[1], pathlib.Path(sys.argv[2])
+newsyslog, man = project / "packaging/macos/halvorsten.newsyslog.conf", project / "man/halvorsten.8"
 failures = []
 
 # The launchd job: these keys alone, the executable without arguments, no output paths.
@@ -33,12 +37,21 @@ if lint.returncode or lint.stdout or lint.stderr:
     failures.append(f"mandoc -Tlint: {lint.stdout}{lint.stderr}")
 rendered = subprocess.run(["mandoc", "-Tutf8", man], capture_output=True, text=True).stdout
 rendered = " ".join(re.sub(r".\x08", "", rendered).split())  # without overstrike
-messages = {message for source in pathlib.Path(sources).rglob("*.cpp")
+messages = {message for source in (project / "src").rglob("*.cpp")
             for call in re.findall(r"\blog\((.*?)\);", source.read_text(), re.S)
             for message in re.findall(r'"([^"]+)"', call)}
 failures += [f"man page lacks {m!r}" for m in sorted(messages) if m.strip() not in rendered]
 if len(messages) < 8:
     failures.append(f"found too few logged messages: {sorted(messages)}")
+
+# Both kinds of Mac run the product through scripts/check-on-mac, which must be sound sh.
+job = yaml.safe_load((project / ".github/workflows/macos.yml").read_text())["jobs"]["build"]
+if job["strategy"]["matrix"]["runner"] != ["macos-15", "macos-15-intel"] or \
+        "sudo scripts/check-on-mac" not in [step.get("run") for step in job["steps"]]:
+    failures.append("the macOS workflow does not run scripts/check-on-mac on both kinds of Mac")
+for script in ("check-on-mac", "install-macos", "uninstall-macos"):
+    if subprocess.run(["sh", "-n", project / "scripts" / script]).returncode:
+        failures.append(f"sh -n scripts/{script}")
 
 print("\n".join(f"FAILED: {failure}" for failure in failures) or "packaging: all checks passed")
 sys.exit(1 if failures else 0)

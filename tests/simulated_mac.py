@@ -1,7 +1,5 @@
-"""A Mac made of files, for running the real service on Linux: the stand-in pmset that keeps
-the setting, a battery in a power_supply folder, a lid, the log, and kernel-style uevents sent
-over netlink in a private network namespace. The end-to-end tests, the demo and the
-benchmarks run the service built to use it.
+"""A Mac made of files for the service built to use it, and kernel-style uevents sent over
+netlink in a private network namespace: the end-to-end tests, the demo and the benchmarks.
 
     simulated_mac.py SERVICE ROOT    # the demo: a few seconds of the service's life, narrated
 """
@@ -72,8 +70,8 @@ class Mac:
         return [stamp.sub("", line) for line in self.lines("Logs/Quorvani-Halvorsten.log")]
 
     def start(self, shell='exec "$0" "$@"', wrapper=()):
-        """Starts `sh -c SHELL WRAPPER... SERVICE` with standard input on the null device and
-        standard output and error going to the file service.out."""
+        """Starts `sh -c SHELL WRAPPER... SERVICE`, input from the null device, output and error
+        to the file service.out."""
         with open(self.root / "service.out", "ab") as out:
             self.process = subprocess.Popen(["sh", "-c", shell, *wrapper, self.service],
                                             stdin=subprocess.DEVNULL, stdout=out, stderr=out)

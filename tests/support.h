@@ -1,5 +1,5 @@
 // What the unit tests share: a scratch folder holding a copy of the stand-in pmset
-// (tests/pmset), and the lines of the files it and the service write.
+// (tests/pmset) with the setting on, and the lines of the files written there.
 #pragma once
 
 #include <unistd.h>
@@ -28,12 +28,13 @@ inline void writeFile(const std::string& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
 }
 
-// The lines of a file, timestamps "[YYYY-MM-DDTHH:MM:SSZ] " taken off where they begin one.
+// The lines of a file, each without the "[YYYY-MM-DDTHH:MM:SSZ] " it may begin with.
 inline Lines linesOf(const std::string& path) {
-  static const std::regex stamp(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] )");
-  Lines lines;
   std::istringstream in(readFile(path));
-  for (std::string line; std::getline(in, line);) lines.push_back(std::regex_replace(line, stamp, ""));
+  Lines lines;
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(std::regex_replace(line, std::regex(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] )"), ""));
+  }
   return lines;
 }
 
@@ -46,8 +47,6 @@ struct Scratch {
   }
   ~Scratch() { fs::remove_all(path); }
   Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-
   std::string operator/(const std::string& name) const { return path + "/" + name; }
   std::string pmset() const { return *this / "pmset"; }
   std::string path;

@@ -37,7 +37,7 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(self.mac.lines("calls"), [QUERY, CLEAR, QUERY])
         self.assertEqual(len(os.listdir(f"/proc/{self.mac.process.pid}/fd")), 5)  # + the socket
 
-        def activity():  # CPU ticks, voluntary context switches
+        def activity():  # CPU ticks, context switches
             stat = proc(self.mac.process.pid, "stat").rsplit(")", 1)[1].split()
             return stat[11:13], proc(self.mac.process.pid, "status").split("\nvoluntary_ctxt")[1]
         before = activity()

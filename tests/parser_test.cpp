@@ -70,13 +70,28 @@ TEST(ReportTest, Answers) {
 
 TEST(Utf8Test, DecodesBoundariesAndRefusesMalformedForms) {
   const std::pair<std::string, std::optional<char32_t>> rows[] = {
-      {std::string(1, '\0'), 0}, {"\x7f", 0x7F}, {"\xc2\x80", 0x80}, {"\xdf\xbf", 0x7FF},
-      {"\xe0\xa0\x80", 0x800}, {"\xed\x9f\xbf", 0xD7FF}, {"\xee\x80\x80", 0xE000},
-      {"\xef\xbf\xbf", 0xFFFF}, {"\xf0\x90\x80\x80", 0x10000}, {"\xf4\x8f\xbf\xbf", 0x10FFFF},
-      {"\xc0\x80", {}}, {"\xc1\xbf", {}}, {"\xe0\x9f\xbf", {}}, {"\xf0\x8f\xbf\xbf", {}},  // overlong
-      {"\xed\xa0\x80", {}}, {"\xed\xbf\xbf", {}},                                    // surrogates
-      {"\xf4\x90\x80\x80", {}}, {"\xf5\x80\x80\x80", {}}, {"\xff", {}},              // too large
-      {"\xe2\x80", {}}, {"\xe2\x28\xa1", {}}, {"\x80", {}},                           // cut short
+      {std::string(1, '\0'), 0},
+      {"\x7f", 0x7F},
+      {"\xc2\x80", 0x80},
+      {"\xdf\xbf", 0x7FF},
+      {"\xe0\xa0\x80", 0x800},
+      {"\xed\x9f\xbf", 0xD7FF},
+      {"\xee\x80\x80", 0xE000},
+      {"\xef\xbf\xbf", 0xFFFF},
+      {"\xf0\x90\x80\x80", 0x10000},
+      {"\xf4\x8f\xbf\xbf", 0x10FFFF},
+      {"\xc0\x80", {}},  // overlong forms, from here on
+      {"\xc1\xbf", {}},
+      {"\xe0\x9f\xbf", {}},
+      {"\xf0\x8f\xbf\xbf", {}},
+      {"\xed\xa0\x80", {}},  // surrogates
+      {"\xed\xbf\xbf", {}},
+      {"\xf4\x90\x80\x80", {}},  // beyond U+10FFFF
+      {"\xf5\x80\x80\x80", {}},
+      {"\xff", {}},
+      {"\xe2\x80", {}},  // cut short or stray
+      {"\xe2\x28\xa1", {}},
+      {"\x80", {}},
   };
   for (const auto& [bytes, expected] : rows) {
     std::size_t pos = 0;

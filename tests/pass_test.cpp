@@ -56,7 +56,8 @@ TEST(PassTest, EachSituationRunsItsCommandsAndLogsItsLines) {
   for (const auto& row : rows) {
     const Scratch dir;
     const std::string fault = row.fault;
-    if (!fault.empty()) writeFile(dir / fault.substr(0, fault.find(' ')), fault.substr(fault.find(' ')));
+    if (!fault.empty())
+      writeFile(dir / fault.substr(0, fault.find(' ')), fault.substr(fault.find(' ')));
     calls = dir / "calls";
     lidClosed = row.lid;
     logURL = dir / "log";
@@ -64,7 +65,8 @@ TEST(PassTest, EachSituationRunsItsCommandsAndLogsItsLines) {
             askLid);
     EXPECT_EQ(linesOf(calls), row.calls) << fault;
     EXPECT_EQ(linesOf(logURL), row.log) << fault;
-    for (const std::string& handed : linesOf(dir / "handed")) EXPECT_EQ(handed.substr(2), "0 1 2 3");
+    for (const std::string& handed : linesOf(dir / "handed"))
+      EXPECT_EQ(handed.substr(2), "0 1 2 3");
   }
   const Scratch noTool;  // a tool that cannot start: nothing logged
   logURL = noTool / "log";
@@ -82,7 +84,8 @@ TEST(LogTest, AppendsWholeLinesToItsOwnPlainFileOnly) {
   EXPECT_EQ(fs::status(logURL).permissions(), static_cast<fs::perms>(0644));
   writeFile(logURL, "earlier");
   log("one\ntwo");
-  EXPECT_TRUE(std::regex_match(readFile(logURL), std::regex(R"(earlier\[[-:T\dZ]{20}\] one\ntwo\n)")));
+  EXPECT_TRUE(
+      std::regex_match(readFile(logURL), std::regex(R"(earlier\[[-:T\dZ]{20}\] one\ntwo\n)")));
   // Nothing planted at the path is written through; a FIFO without a reader blocks nothing.
   for (const std::string plant : {"ln -s pmset log", "ln pmset log", "mkdir log", "mkfifo log"}) {
     fs::remove_all(logURL);

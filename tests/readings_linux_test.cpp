@@ -18,7 +18,8 @@ std::string layOut(const Scratch& dir, const Lines& devices) {
     std::istringstream words(devices[i]);
     for (std::string word; words >> word;) {
       std::replace(word.begin(), word.end(), '_', ' ');
-      writeFile(device + "/" + word.substr(0, word.find('=')), word.substr(word.find('=') + 1) + "\n");
+      writeFile(device + "/" + word.substr(0, word.find('=')),
+                word.substr(word.find('=') + 1) + "\n");
     }
   }
   return dir.path;
@@ -53,7 +54,8 @@ TEST(ReadingsTest, LidIsClosedOnlyWhenItsStateSaysSo) {
       {{"state=state:______open"}, false},
       {{"state=closed"}, false},
       {{"state=state:______closed_for_now"}, false},
-      {{"state=state:______open", "state=state:_closed"}, true},
+      {{"state=state:______open", "state=state:_closed"}, true},  // any closed lid, in any order
+      {{"state=state:_closed", "state=state:______open"}, true},
       {{}, false},
   };
   for (const auto& [lids, expected] : rows) {

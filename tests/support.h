@@ -33,7 +33,8 @@ inline Lines linesOf(const std::string& path) {
   std::istringstream in(readFile(path));
   Lines lines;
   for (std::string line; std::getline(in, line);) {
-    lines.push_back(std::regex_replace(line, std::regex(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] )"), ""));
+    lines.push_back(
+        std::regex_replace(line, std::regex(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] )"), ""));
   }
   return lines;
 }

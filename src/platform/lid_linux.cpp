@@ -1,6 +1,7 @@
 // Linux backend of the lid seam: the ACPI lid button, whose "state" file reads
-// "state:      closed" or "state:      open". Linux has no notion of a closed lid that should
-// not sleep the machine, so a closed lid is the whole answer.
+// "state:      closed" or "state:      open". The button tells only whether the lid is closed,
+// so on Linux a closed lid is the whole answer.
+#include <algorithm>
 #include <string_view>
 
 #include "platform/lid.h"
@@ -19,7 +20,7 @@ bool lidClosedIn(const char* folder) {
     const std::optional<std::string> state = attribute(lid, "state");
     if (!state || state->rfind("state:", 0) != 0) return;
     std::string_view value = std::string_view(*state).substr(6);
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    value.remove_prefix(std::min(value.find_first_not_of(" \t"), value.size()));
     closed = closed || value == "closed";
   });
   return closed;

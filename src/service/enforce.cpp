@@ -10,7 +10,7 @@ namespace halvorsten {
 void enforce() { enforce(providingPowerSourceType(), kPmsetPath, closedLidShouldSleep); }
 
 void enforce(const std::optional<std::string>& powerSourceType, const char* tool,
-             bool (*closedLidShouldSleep)()) {
+             bool (*lidShouldSleep)()) {
   // The cheap in-process question first: off battery, no process is started at all.
   if (powerSourceType != "Battery Power") return;
   // Only a definite "on" is acted upon; a report that cannot be read is no reason to act.
@@ -24,7 +24,7 @@ void enforce(const std::optional<std::string>& powerSourceType, const char* tool
   // The power manager looks at a closed lid again when the lid or the adapter changes, not when
   // sleep prevention goes off. A lid closed while it was on (a Mac put in a bag) would leave the
   // machine awake on battery after the clear, so the pass asks for the sleep the lid asked for.
-  if (!closedLidShouldSleep()) return;
+  if (!lidShouldSleep()) return;
   log("Lid closed — asking the system to sleep.");
   if (!requestSleep(tool)) log("Failed to request sleep.");
 }

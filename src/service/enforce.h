@@ -14,9 +14,9 @@ namespace halvorsten {
 void enforce();
 
 // The same pass for a power-source type already read from the platform, the tool at `tool`
-// and the lid as `closedLidShouldSleep` tells it: the seam through which tests drive the
+// and the lid as `lidShouldSleep` tells of it: the seam through which tests drive the
 // decision. The lid is asked only after a clear that worked.
 void enforce(const std::optional<std::string>& powerSourceType, const char* tool,
-             bool (*closedLidShouldSleep)());
+             bool (*lidShouldSleep)());
 
 }  // namespace halvorsten

@@ -2,6 +2,7 @@
 // pmset as a real child process, and the real log file.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 
 #include "activitylog/activity_log.h"
@@ -75,6 +76,18 @@ TEST(PassTest, EachSituationRunsItsCommandsAndLogsItsLines) {
   ::close(inherited);
   EXPECT_EQ(openDescriptors(), descriptors - 1);
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child was left unreaped";
+}
+
+// With SIGCHLD ignored the kernel reaps the tool by itself and its end is never seen: such a
+// run counts for nothing, whatever it printed.
+TEST(PassTest, ARunWhoseEndIsNotSeenCountsForNothing) {
+  const Scratch dir;
+  logURL = dir / "log";
+  ::signal(SIGCHLD, SIG_IGN);
+  enforce(B, dir.pmset().c_str(), askLid);
+  ::signal(SIGCHLD, SIG_DFL);
+  EXPECT_EQ(linesOf(dir / "calls"), Lines{Q});
+  EXPECT_FALSE(fs::exists(logURL));
 }
 
 TEST(LogTest, AppendsWholeLinesToItsOwnPlainFileOnly) {

@@ -45,7 +45,7 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(activity(), before, "the idle service woke up")
 
     def test_start_with_no_standard_descriptors_and_children_ignored(self):
-        self.start_clearing('trap "" CHLD; exec "$0" "$@" <&- >&- 2>&-')  # both survive exec
+        self.start_clearing('exec env --ignore-signal=CHLD "$0" <&- >&- 2>&-')  # both survive exec
         self.assertEqual(len(os.listdir(f"/proc/{self.mac.process.pid}/fd")), 4)
 
     def test_power_supply_events_run_passes_and_others_do_not(self):

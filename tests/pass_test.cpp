@@ -41,8 +41,8 @@ TEST(PassTest, EachSituationRunsItsCommandsAndLogsItsLines) {
       {B, "[-g] printf '\\377'", true, {Q}, {}},
       {B, "", false, {Q, C, Q, L}, {kI, kC}},
       {B, "", true, {Q, C, Q, L, S}, {kI, kC, kL}},
-      {B, "[-g] head -c 6000000 /dev/zero; echo", false, {Q, C, Q, L}, {kI, kC}},
-      {B, "[-g] echo ' SleepDisabled 1'; exit 3", true, {Q, C, Q}, {kI, kF}},
+      {B, "[-g] head -c 6000000 /dev/zero; echo", false, {Q, C, Q, L}, {kI, kC}},  // > a pipe
+      {B, "[-g] echo ' SleepDisabled 1'; exit 3", true, {Q, C, Q}, {kI, kF}},      // status unread
       {B, "[sleepnow] exit 1", true, {Q, C, Q, L, S}, {kI, kC, kL, kS}},
       {B, "[-a][disablesleep][0] chmod a-x $0", true, {Q, C, L}, {kI, kC, kL, kDenied, kS}},
       {B, "[-a][disablesleep][0] exit 1", true, {Q, C}, {kI, kF}},

@@ -11,7 +11,7 @@ import time
 import unittest
 
 import simulated_mac
-from simulated_mac import STARTED, Mac, proc, send_uevent, wait_for
+from simulated_mac import STARTED, Mac, activity, send_uevent, wait_for
 
 I, C = "On battery with disablesleep=1 — clearing to protect the battery.", "disablesleep cleared."
 L = "Lid closed — asking the system to sleep."
@@ -37,12 +37,9 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(self.mac.lines("calls"), [QUERY, CLEAR, QUERY])
         self.assertEqual(len(os.listdir(f"/proc/{self.mac.process.pid}/fd")), 5)  # + the socket
 
-        def activity():  # CPU ticks, context switches
-            stat = proc(self.mac.process.pid, "stat").rsplit(")", 1)[1].split()
-            return stat[11:13], proc(self.mac.process.pid, "status").split("\nvoluntary_ctxt")[1]
-        before = activity()
+        before = activity(self.mac.process.pid)
         time.sleep(2)
-        self.assertEqual(activity(), before, "the idle service woke up")
+        self.assertEqual(activity(self.mac.process.pid), before, "the idle service woke up")
 
     def test_start_with_no_standard_descriptors_and_children_ignored(self):
         self.start_clearing('exec env --ignore-signal=CHLD "$0" <&- >&- 2>&-')  # both survive exec

@@ -34,6 +34,13 @@ def proc(pid, name):
     return pathlib.Path(f"/proc/{pid}/{name}").read_text()
 
 
+def activity(pid):
+    """CPU ticks used and voluntary context switches made, as the kernel counts them."""
+    stat = proc(pid, "stat").rsplit(")", 1)[1].split()
+    switches = proc(pid, "status").split("\nvoluntary_ctxt_switches:")[1].split()[0]
+    return int(stat[11]) + int(stat[12]), int(switches)
+
+
 def wait_for(condition, seconds=10):
     deadline = time.monotonic() + seconds
     while not condition() and time.monotonic() < deadline:

@@ -30,12 +30,11 @@ inline void writeFile(const std::string& path, const std::string& content) {
 
 // The lines of a file, each without the "[YYYY-MM-DDTHH:MM:SSZ] " it may begin with.
 inline Lines linesOf(const std::string& path) {
+  static const std::regex stamp(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] )");
   std::istringstream in(readFile(path));
   Lines lines;
-  for (std::string line; std::getline(in, line);) {
-    lines.push_back(
-        std::regex_replace(line, std::regex(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] )"), ""));
-  }
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(std::regex_replace(line, stamp, ""));
   return lines;
 }
 

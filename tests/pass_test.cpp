@@ -5,6 +5,8 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <chrono>
+
 #include "activitylog/activity_log.h"
 #include "service/enforce.h"
 #include "support.h"
@@ -32,6 +34,7 @@ TEST(PassTest, EachSituationRunsItsCommandsAndLogsItsLines) {
     const char* fault;  // "[arguments] shell code" that the stand-in runs first
     bool lid;
     Lines calls, log;
+    int leastMs = 0;  // the pass takes at least this long
   } const rows[] = {
       {nullptr, "", true, {}, {}},
       {"AC Power", "", true, {}, {}},
@@ -43,7 +46,13 @@ TEST(PassTest, EachSituationRunsItsCommandsAndLogsItsLines) {
       {B, "", true, {Q, C, Q, L, S}, {kI, kC, kL}},
       {B, "[-g] head -c 6000000 /dev/zero; echo", false, {Q, C, Q, L}, {kI, kC}},  // > a pipe
       {B, "[-g] echo ' SleepDisabled 1'; exit 3", true, {Q, C, Q}, {kI, kF}},      // status unread
-      {B, "[sleepnow] exit 1", true, {Q, C, Q, L, S}, {kI, kC, kL, kS}},
+      {B, "[sleepnow] exit 71", true, {Q, C, Q, L, S, S, S, S, S}, {kI, kC, kL, kS}, 1875},
+      {B,
+       "[sleepnow] [ $(grep -c sleepnow $D/calls) -ge 3 ] || exit 71",
+       true,
+       {Q, C, Q, L, S, S, S},
+       {kI, kC, kL},
+       375},
       {B, "[-a][disablesleep][0] chmod a-x $0", true, {Q, C, L}, {kI, kC, kL, kDenied, kS}},
       {B, "[-a][disablesleep][0] exit 1", true, {Q, C}, {kI, kF}},
       {B, "[-a][disablesleep][0] echo 0 >$D/state; kill -KILL $$", true, {Q, C}, {kI, kF}},
@@ -62,8 +71,10 @@ TEST(PassTest, EachSituationRunsItsCommandsAndLogsItsLines) {
     calls = dir / "calls";
     lidClosed = row.lid;
     logURL = dir / "log";
+    const auto start = std::chrono::steady_clock::now();
     enforce(row.type ? std::optional<std::string>(row.type) : std::nullopt, dir.pmset().c_str(),
             askLid);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(row.leastMs));
     EXPECT_EQ(linesOf(calls), row.calls) << fault;
     EXPECT_EQ(linesOf(logURL), row.log) << fault;
     for (const std::string& handed : linesOf(dir / "handed")) EXPECT_EQ(handed.substr(1), "");

@@ -9,7 +9,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -113,15 +115,26 @@ ToolRun runTool(const char* tool, std::initializer_list<const char*> args, std::
   return {0, readWhole && reaped, status};
 }
 
-// Runs `tool` with `args`, its output discarded: true when it exited normally with status 0.
-// Logs why when it could not be started.
-bool runQuietly(const char* tool, std::initializer_list<const char*> args) {
+// Runs `tool` with `args`, its output discarded. Logs why when it could not be started.
+ToolRun runQuietly(const char* tool, std::initializer_list<const char*> args) {
   const ToolRun run = runTool(tool, args, nullptr);
-  if (run.launchError != 0) {
+  if (run.launchError != 0)
     log(std::string("pmset launch failed: ") + std::strerror(run.launchError));
-    return false;
-  }
+  return run;
+}
+
+bool exitedCleanly(const ToolRun& run) {
   return run.finished && WIFEXITED(run.waitStatus) && WEXITSTATUS(run.waitStatus) == 0;
+}
+
+// The pauses between refused requests to sleep: growing, and about two seconds in all, so that
+// a pass that asks for sleep ends within about three.
+constexpr long kSleepRetryPausesMs[] = {125, 250, 500, 1000};
+
+void pause(long ms) {
+  timespec left{ms / 1000, (ms % 1000) * 1000 * 1000};
+  while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
 }
 
 }  // namespace
@@ -135,9 +148,21 @@ std::optional<bool> sleepDisabled(const char* tool) {
 bool clearDisableSleep(const char* tool) {
   // pmset exits 0 also when it could not make the change ("must be run as root", "failed to
   // set the value."), so only the setting itself tells whether it is off now.
-  return runQuietly(tool, {"-a", "disablesleep", "0"}) && sleepDisabled(tool) != true;
+  return exitedCleanly(runQuietly(tool, {"-a", "disablesleep", "0"})) &&
+         sleepDisabled(tool) != true;
 }
 
-bool requestSleep(const char* tool) { return runQuietly(tool, {"sleepnow"}); }
+bool requestSleep(const char* tool) {
+  // The clear only stores the setting; the power manager applies it to the kernel a moment
+  // later, and until then the kernel refuses to sleep (xnu, IOPMrootDomain.cpp:
+  // privateSleepSystem, checkSystemSleepEnabled) and pmset exits 71. So a refusal is asked
+  // again after a pause; a tool that cannot start is not.
+  for (std::size_t refused = 0;; ++refused) {
+    const ToolRun run = runQuietly(tool, {"sleepnow"});
+    if (exitedCleanly(run)) return true;
+    if (run.launchError != 0 || refused == std::size(kSleepRetryPausesMs)) return false;
+    pause(kSleepRetryPausesMs[refused]);
+  }
+}
 
 }  // namespace halvorsten

@@ -28,7 +28,9 @@ std::optional<bool> sleepDisabled(const char* tool = kPmsetPath);
 bool clearDisableSleep(const char* tool = kPmsetPath);
 
 // Asks the system to sleep now ("pmset sleepnow"). True when the tool exited normally with
-// status 0. Logs one line when the tool cannot be started. Blocks until the tool has ended.
+// status 0; a refusal is asked again, up to five times in all with growing pauses between, about
+// two seconds together. Logs one line when the tool cannot be started, and then does not ask
+// again. Blocks until the last run of the tool has ended.
 bool requestSleep(const char* tool = kPmsetPath);
 
 // The answer of sleepDisabled for a given report: the bytes are first decoded as strict UTF-8

@@ -1,0 +1,162 @@
+// Linux backend of the power-event seam, read from one poll loop that sleeps until something
+// arrives:
+// - the kernel's uevents over a netlink socket. Only privileged processes can send to the
+//   kernel's multicast group;
+// - inotify on the folder where pmset announces a change of its settings, as pmset on a Mac
+//   posts a Darwin notification after storing one.
+#include <linux/netlink.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "platform/fd.h"
+#include "platform/power_events.h"
+
+// The folder where pmset announces a change of its settings by writing a file there; a test
+// build points it into the simulated Mac at compile time.
+#ifndef HALVORSTEN_SETTINGS_NOTICES
+#define HALVORSTEN_SETTINGS_NOTICES "/run/pmset"
+#endif
+
+namespace halvorsten {
+
+struct PowerEvents {
+  Fd uevents;
+  Fd settings;  // none when the settings cannot be watched
+  PowerEventCallback powerSourceChanged, settingsChanged;
+  void* context;
+  // What each power supply said last of the two properties that decide the power source.
+  std::map<std::string, std::string, std::less<>> supplies;
+};
+
+namespace {
+
+constexpr unsigned kKernelEvents = 1;  // the kernel's uevent multicast group
+// More supplies than a machine has; past it the memory starts afresh, which costs a pass each.
+constexpr std::size_t kMostSupplies = 32;
+
+// Whether a uevent may change the power source the machine draws from. A uevent is
+// "action@devpath" and then NUL-terminated KEY=VALUE fields; for a power supply the kernel
+// sends every property it has at each change (power_supply_uevent), so a battery's level tick
+// repeats its POWER_SUPPLY_STATUS and an adapter's POWER_SUPPLY_ONLINE unchanged. Only a change
+// of one of those two, an added or removed supply, or the first word from a supply since the
+// start counts; `everyChange` makes any power-supply event count.
+bool mayChangePowerSource(std::string_view event, PowerEvents& events, bool everyChange) {
+  std::string_view header, subsystem;
+  std::string decisive;
+  for (std::size_t start = 0; start < event.size();) {
+    const std::size_t end = std::min(event.find('\0', start), event.size());
+    const std::string_view field = event.substr(start, end - start);
+    if (start == 0) header = field;
+    if (field.starts_with("SUBSYSTEM=")) subsystem = field.substr(10);
+    if (field.starts_with("POWER_SUPPLY_ONLINE=") || field.starts_with("POWER_SUPPLY_STATUS=")) {
+      decisive.append(field).push_back('\n');
+    }
+    start = end + 1;
+  }
+  if (subsystem != "power_supply") return false;
+  if (everyChange) return true;
+  const std::size_t at = header.find('@');
+  const std::string_view devpath = header.substr(at + 1);
+  if (at == std::string_view::npos || header.substr(0, at) != "change") {
+    if (const auto known = events.supplies.find(devpath); known != events.supplies.end()) {
+      events.supplies.erase(known);
+    }
+    return true;
+  }
+  if (events.supplies.size() >= kMostSupplies) events.supplies.clear();
+  const auto [known, isNew] = events.supplies.try_emplace(std::string(devpath), decisive);
+  if (isNew) return true;
+  if (known->second == decisive) return false;
+  known->second = std::move(decisive);
+  return true;
+}
+
+enum class Drain { Quiet, PassCalledFor, Failed };
+
+// Reads every message already queued on the non-blocking `fd`; `callsForPass` judges each. A
+// receive-buffer overflow (ENOBUFS) means messages were dropped, and any of them may have
+// called for a pass: that counts as if one did.
+template <typename Judge>
+Drain drain(int fd, Judge callsForPass) {
+  bool called = false;
+  for (;;) {
+    char message[8192];
+    const ssize_t n = ::read(fd, message, sizeof message);
+    if (n >= 0) {
+      called = callsForPass(std::string_view(message, static_cast<std::size_t>(n))) || called;
+    } else if (errno == ENOBUFS) {
+      called = true;
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      return called ? Drain::PassCalledFor : Drain::Quiet;
+    } else if (errno != EINTR) {
+      return Drain::Failed;
+    }
+  }
+}
+
+Fd watchSettings() {
+  Fd watch(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+  if (watch && ::inotify_add_watch(watch.get(), HALVORSTEN_SETTINGS_NOTICES,
+                                   IN_CLOSE_WRITE | IN_MOVED_TO) < 0) {
+    watch.reset();
+  }
+  return watch;
+}
+
+}  // namespace
+
+PowerEvents* createPowerEvents(PowerEventCallback powerSourceChanged,
+                               PowerEventCallback settingsChanged, void* context) {
+  Fd uevents(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK,
+                      NETLINK_KOBJECT_UEVENT));
+  if (!uevents) return nullptr;
+  sockaddr_nl address{};
+  address.nl_family = AF_NETLINK;
+  address.nl_groups = kKernelEvents;
+  if (::bind(uevents.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    return nullptr;
+  }
+  return new PowerEvents{
+      std::move(uevents), watchSettings(), powerSourceChanged, settingsChanged, context, {}};
+}
+
+bool watchesSettings(const PowerEvents* events) { return static_cast<bool>(events->settings); }
+
+// Both sources are watched from creation on; the loop is the poll below.
+void addToCurrentLoop(PowerEvents*) {}
+
+void runCurrentLoop(PowerEvents* events) {
+  // poll skips a negative descriptor: without the settings' watch, only uevents are watched.
+  pollfd watched[] = {{events->uevents.get(), POLLIN, 0}, {events->settings.get(), POLLIN, 0}};
+  const bool everyChange = !events->settings;
+  for (;;) {
+    // A descriptor poll cannot watch any more is gone for good; waking on it again would spin.
+    if (retryOnEintr([&] { return ::poll(watched, 2, -1); }) < 0 ||
+        ((watched[0].revents | watched[1].revents) & POLLNVAL)) {
+      return;
+    }
+    const Drain power = drain(watched[0].fd, [&](std::string_view event) {
+      return mayChangePowerSource(event, *events, everyChange);
+    });
+    // Any notice in the folder is a change of the settings.
+    const Drain settings = events->settings
+                               ? drain(watched[1].fd, [](std::string_view) { return true; })
+                               : Drain::Quiet;
+    if (power == Drain::Failed || settings == Drain::Failed) return;
+    if (power == Drain::PassCalledFor) {
+      events->powerSourceChanged(events->context);
+    } else if (settings == Drain::PassCalledFor) {
+      events->settingsChanged(events->context);
+    }
+  }
+}
+
+void releasePowerEvents(PowerEvents* events) { delete events; }
+
+}  // namespace halvorsten

@@ -7,6 +7,7 @@ import os
 import pathlib
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -25,9 +26,11 @@ def enter_private_network():
         os.execvp("unshare", ["unshare", flags, sys.executable, *sys.argv])
 
 
-def send_uevent(subsystem="power_supply"):
+def send_uevent(subsystem="power_supply", fields=(), action="change", devpath="/devices/virtual/x"):
+    """Sends a uevent shaped like the kernel's: "action@devpath", then KEY=VALUE fields."""
+    fields = [f"ACTION={action}", f"DEVPATH={devpath}", f"SUBSYSTEM={subsystem}", *fields]
     with socket.socket(socket.AF_NETLINK, socket.SOCK_DGRAM, 15) as kernel_events:
-        kernel_events.sendto(f"change@/BAT0\0SUBSYSTEM={subsystem}\0".encode(), (0, 1))
+        kernel_events.sendto("\0".join([f"{action}@{devpath}", *fields, ""]).encode(), (0, 1))
 
 
 def proc(pid, name):
@@ -51,21 +54,33 @@ def wait_for(condition, seconds=10):
 class Mac:
     """A fresh simulated Mac in ROOT: on mains power, sleep prevention off, the lid open."""
 
+    SUPPLIES = ("AC", "BAT0")
+
     def __init__(self, service, root):
         self.service, self.root, self.process = service, pathlib.Path(root), None
         shutil.rmtree(self.root, ignore_errors=True)
-        for folder in ("Logs", "power_supply/BAT0", "lid/LID0"):
+        for folder in ("Logs", "power_supply/AC", "power_supply/BAT0", "lid/LID0", "notices"):
             (self.root / folder).mkdir(parents=True)
         shutil.copy(pathlib.Path(__file__).with_name("pmset"), self.root)
+        (self.root / "power_supply/AC/type").write_text("Mains\n")
         (self.root / "power_supply/BAT0/type").write_text("Battery\n")
+        (self.root / "power_supply/BAT0/capacity").write_text("100\n")
         self.set(battery=False, setting=False, lid_closed=False)
 
     def set(self, battery=None, setting=None, lid_closed=None):
         for name, value, texts in (("power_supply/BAT0/status", battery, ("Charging", "Discharging")),
+                                   ("power_supply/AC/online", battery, ("1", "0")),
                                    ("state", setting, ("0", "1")),
                                    ("lid/LID0/state", lid_closed, ("state: open", "state: closed"))):
             if value is not None:
                 (self.root / name).write_text(texts[value] + "\n")
+
+    def send_supply_event(self, name):
+        """The uevent the kernel sends when supply NAME changes: all its properties."""
+        folder = self.root / "power_supply" / name
+        send_uevent(fields=[f"POWER_SUPPLY_NAME={name}"] + [
+            f"POWER_SUPPLY_{f.name.upper()}={f.read_text().strip()}" for f in sorted(folder.iterdir())],
+            devpath=f"/devices/platform/{name}/power_supply/{name}")
 
     def lines(self, name):
         path = self.root / name
@@ -96,10 +111,41 @@ class Mac:
             return False
 
     def event(self, subsystem="power_supply", times=1):
-        """Sends events, then waits until the service has handled them all."""
+        """Sends events (of a power supply: one from each, as the kernel does when the adapter
+        changes), then waits until the service has handled them all. The service is held still
+        while they are sent, so that they reach it together, as one change."""
+        os.kill(self.process.pid, signal.SIGSTOP)
         for _ in range(times):
-            send_uevent(subsystem)
+            for name in self.SUPPLIES:
+                if subsystem == "power_supply":
+                    self.send_supply_event(name)
+                else:
+                    send_uevent(subsystem)
+        os.kill(self.process.pid, signal.SIGCONT)
         return wait_for(self.idle)
+
+    def tick(self, times=1):
+        """The battery's level goes down by one percent, TIMES times, each with its uevent and
+        each handled before the next, as ticks minutes apart are."""
+        capacity = self.root / "power_supply/BAT0/capacity"
+        for _ in range(times):
+            capacity.write_text(f"{int(capacity.read_text()) - 1}\n")
+            self.send_supply_event("BAT0")
+            if not wait_for(self.idle):
+                return False
+        return True
+
+    def run_pmset(self, *arguments):
+        """Runs the stand-in pmset as a person would."""
+        subprocess.run([self.root / "pmset", *arguments], check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def pmset(self, *arguments):
+        """Runs the stand-in pmset, then waits until the service has woken for its notice and is
+        idle again."""
+        woke = activity(self.process.pid)[1]
+        self.run_pmset(*arguments)
+        return wait_for(lambda: activity(self.process.pid)[1] > woke and self.idle())
 
     def started(self):
         return wait_for(lambda: self.log()[-1:] == [STARTED]) and wait_for(self.idle)
@@ -115,17 +161,24 @@ if __name__ == "__main__":
     mac = Mac(*sys.argv[1:3])
     if not mac.start().started():
         sys.exit("demo: the service did not start")
-    for step, change in (
-            ("The service starts on mains power: nothing to do", {}),
-            ("Someone runs 'pmset -a disablesleep 1': on mains it is left alone", {"setting": True}),
-            ("The adapter is pulled: the service switches sleep prevention off", {"battery": True}),
+    for step, act in (
+            ("The service starts on mains power: nothing to do", lambda: True),
+            ("Someone runs 'pmset -a disablesleep 1': on mains it is left alone",
+             lambda: mac.pmset("-a", "disablesleep", "1")),
+            ("The adapter is pulled: the service switches sleep prevention off",
+             lambda: mac.set(battery=True) or mac.event()),
+            ("The battery ticks down 30 times: the service sleeps through it, pmset never runs",
+             lambda: mac.tick(30)),
+            ("Still on battery, someone runs 'pmset -a disablesleep 1': off again at once",
+             lambda: mac.pmset("-a", "disablesleep", "1")),
             ("Back on the adapter, sleep prevention on again, the lid closed: the Mac stays awake",
-             {"battery": False, "setting": True, "lid_closed": True}),
+             lambda: mac.set(battery=False, lid_closed=True) or mac.event()
+             and mac.pmset("-a", "disablesleep", "1")),
             ("Into the bag, the adapter pulled: off again, and the closed lid sleeps the Mac",
-             {"battery": True})):
-        mac.set(**change)
-        mac.event()
+             lambda: mac.set(battery=True) or mac.event())):
+        act()
         print(f"\n== {step}\n   sleep prevention (disablesleep): "
-              f"{['off', 'on'][mac.lines('state') == ['1']]}\n   the log:")
+              f"{['off', 'on'][mac.lines('state') == ['1']]}; pmset has run {len(mac.lines('calls'))} times"
+              f"\n   the log:")
         print("".join(f"     {line}\n" for line in mac.lines("Logs/Quorvani-Halvorsten.log")), end="")
     mac.stop()

@@ -113,8 +113,8 @@ Fd watchSettings() {
 
 PowerEvents* createPowerEvents(PowerEventCallback powerSourceChanged,
                                PowerEventCallback settingsChanged, void* context) {
-  Fd uevents(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK,
-                      NETLINK_KOBJECT_UEVENT));
+  Fd uevents(
+      ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT));
   if (!uevents) return nullptr;
   sockaddr_nl address{};
   address.nl_family = AF_NETLINK;
@@ -122,8 +122,8 @@ PowerEvents* createPowerEvents(PowerEventCallback powerSourceChanged,
   if (::bind(uevents.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     return nullptr;
   }
-  return new PowerEvents{
-      std::move(uevents), watchSettings(), powerSourceChanged, settingsChanged, context, {}};
+  return new PowerEvents{std::move(uevents), watchSettings(), powerSourceChanged,
+                         settingsChanged,    context,         {}};
 }
 
 bool watchesSettings(const PowerEvents* events) { return static_cast<bool>(events->settings); }

@@ -70,9 +70,8 @@ void unwatchSettings(PowerEvents& events) {
 // source. False, holding nothing of it, when any step fails.
 bool watchSettings(PowerEvents& events) {
   mach_port_t port = MACH_PORT_NULL;
-  events.registered =
-      notify_register_mach_port(kSettingsChanged, &port, 0, &events.settingsToken) ==
-      NOTIFY_STATUS_OK;
+  events.registered = notify_register_mach_port(kSettingsChanged, &port, 0,
+                                                &events.settingsToken) == NOTIFY_STATUS_OK;
   if (!events.registered) return false;
   CFMachPortContext context{0, &events, nullptr, nullptr, nullptr};
   Boolean reused = false;
@@ -116,7 +115,8 @@ bool watchesSettings(const PowerEvents* events) { return events->settingsSource 
 void addToCurrentLoop(PowerEvents* events) {
   const CFRunLoopRef loop = CFRunLoopGetCurrent();  // borrowed
   CFRunLoopAddSource(loop, events->powerSource, kCFRunLoopDefaultMode);
-  if (events->settingsSource) CFRunLoopAddSource(loop, events->settingsSource, kCFRunLoopDefaultMode);
+  if (events->settingsSource)
+    CFRunLoopAddSource(loop, events->settingsSource, kCFRunLoopDefaultMode);
 }
 
 void runCurrentLoop(PowerEvents*) { CFRunLoopRun(); }

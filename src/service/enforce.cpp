@@ -7,26 +7,27 @@
 
 namespace halvorsten {
 
-void enforce() { enforce(providingPowerSourceType(), kPmsetPath, closedLidShouldSleep); }
+bool enforce() { return enforce(providingPowerSourceType(), kPmsetPath, closedLidShouldSleep); }
 
-void enforce(const std::optional<std::string>& powerSourceType, const char* tool,
+bool enforce(const std::optional<std::string>& powerSourceType, const char* tool,
              bool (*lidShouldSleep)()) {
   // The cheap in-process question first: off battery, no process is started at all.
-  if (powerSourceType != "Battery Power") return;
+  if (powerSourceType != "Battery Power") return true;
   // Only a definite "on" is acted upon; a report that cannot be read is no reason to act.
-  if (sleepDisabled(tool) != true) return;
+  if (sleepDisabled(tool) != true) return true;
   log("On battery with disablesleep=1 — clearing to protect the battery.");
   if (!clearDisableSleep(tool)) {
     log("Failed to clear disablesleep.");
-    return;
+    return false;
   }
   log("disablesleep cleared.");
   // The power manager looks at a closed lid again when the lid or the adapter changes, not when
   // sleep prevention goes off. A lid closed while it was on (a Mac put in a bag) would leave the
   // machine awake on battery after the clear, so the pass asks for the sleep the lid asked for.
-  if (!lidShouldSleep()) return;
+  if (!lidShouldSleep()) return true;
   log("Lid closed — asking the system to sleep.");
   if (!requestSleep(tool)) log("Failed to request sleep.");
+  return true;
 }
 
 }  // namespace halvorsten

@@ -10,13 +10,14 @@ namespace halvorsten {
 // switch the setting off and log the intention and the outcome; after a clear, when the lid is
 // closed and a closed lid should sleep the machine, ask the system to sleep and log that. Keeps
 // no state between passes, never fails towards its caller, and on mains power starts no
-// process and writes nothing. Blocks while pmset runs.
-void enforce();
+// process and writes nothing. Blocks while pmset runs. False only when it found the setting on
+// and could not switch it off.
+bool enforce();
 
 // The same pass for a power-source type already read from the platform, the tool at `tool`
 // and the lid as `lidShouldSleep` tells of it: the seam through which tests drive the
 // decision. The lid is asked only after a clear that worked.
-void enforce(const std::optional<std::string>& powerSourceType, const char* tool,
+bool enforce(const std::optional<std::string>& powerSourceType, const char* tool,
              bool (*lidShouldSleep)());
 
 }  // namespace halvorsten

@@ -1,6 +1,6 @@
-// The service's entry point: one pass at once, then one pass for every power-source change,
-// for the rest of the process's life. No arguments, environment or configuration are read,
-// and nothing is written but the activity log.
+// The service's entry point: one pass at once, then one pass for every change of the power
+// source or of the power-management settings, for the rest of the process's life. No arguments,
+// environment or configuration are read, and nothing is written but the activity log.
 #include <fcntl.h>
 #include <signal.h>
 
@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "activitylog/activity_log.h"
-#include "platform/power_notifications.h"
+#include "platform/power_events.h"
 #include "service/enforce.h"
 
 // The log's fixed place; a test build points it elsewhere at compile time.
@@ -18,7 +18,16 @@
 
 namespace {
 
-void powerSourceChanged(void*) { halvorsten::enforce(); }
+// Whether the last pass found the setting on and could not switch it off. pmset announces its
+// attempt like any other change of the settings, and acting on that announcement would only try
+// the same again, and again: after a failed clear, only a change of the power source runs a pass.
+bool clearFailed = false;
+
+void powerSourceChanged(void*) { clearFailed = !halvorsten::enforce(); }
+
+void settingsChanged(void*) {
+  if (!clearFailed) clearFailed = !halvorsten::enforce();
+}
 
 // Opens the null device on any of standard input, output and error that came closed, so that
 // no descriptor the service opens later can land there and be handed to pmset as one of them.
@@ -47,18 +56,24 @@ int main() {
   openMissingStandardDescriptors();
   reapOwnChildren();
 
-  // A machine already on battery with the setting on is corrected before anything else.
-  enforce();
-
+  // Subscribed first, so that what changes during the first pass is delivered right after it.
   // Held for the life of the process.
-  PowerNotifications* const notifications = createPowerNotifications(powerSourceChanged, nullptr);
-  if (!notifications) {
+  PowerEvents* const events = createPowerEvents(powerSourceChanged, settingsChanged, nullptr);
+  if (events) addToCurrentLoop(events);
+
+  // A machine already on battery with the setting on is corrected at once.
+  powerSourceChanged(nullptr);
+
+  if (!events) {
     log("Failed to create power-source notification source — exiting.");
     std::exit(1);
   }
-  addToCurrentLoop(notifications);
+  if (!watchesSettings(events)) {
+    log("Cannot watch the power-management settings — checking at every power-source update "
+        "instead.");
+  }
   log("Halvorsten started; watching power source (event-driven, no polling).");
-  runCurrentLoop(notifications);
-  releasePowerNotifications(notifications);
+  runCurrentLoop(events);
+  releasePowerEvents(events);
   return 0;
 }

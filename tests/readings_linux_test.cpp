@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "support.h"
 
 namespace halvorsten::test {
@@ -63,6 +65,44 @@ TEST(ReadingsTest, LidIsClosedOnlyWhenItsStateSaysSo) {
     EXPECT_EQ(lidClosedIn(layOut(dir, lids).c_str()), expected) << testing::PrintToString(lids);
   }
   EXPECT_FALSE(lidClosedIn("/nonexistent"));
+}
+
+// Rows in order, against one memory: "action@devpath" and then fields, where a bare KEY=VALUE
+// is POWER_SUPPLY_KEY=VALUE and SUBSYSTEM=power_supply is added unless another is named.
+TEST(ReadingsTest, OnlyAnOnlineStateOrStatusThatChangedMayChangeThePowerSource) {
+  const std::pair<const char*, bool> rows[] = {
+      {"change@/bat STATUS=Discharging CAPACITY=90", true},   // the first word from a supply
+      {"change@/bat STATUS=Discharging CAPACITY=89", false},  // a level tick
+      {"change@/bat CAPACITY=88 STATUS=Charging", true},
+      {"change@/ac ONLINE=1 TYPE=Mains", true},
+      {"change@/ac ONLINE=0 TYPE=Mains", true},
+      {"change@/ac ONLINE=0 TYPE=Mains VOLTAGE_NOW=5", false},
+      {"change@/bat STATUS=Charging SUBSYSTEM=net", false},
+      {"remove@/bat", true},
+      {"change@/bat STATUS=Charging CAPACITY=88", true},  // forgotten with its removal
+      {"add@/usb ONLINE=1", true},
+      {"change@/usb ONLINE=1", true},
+      {"change@/usb ONLINE=1", false},
+      {"no-action ONLINE=1", true},
+  };
+  const auto uevent = [](const std::string& row) {
+    std::istringstream words(row);
+    std::string event, word, subsystem = "SUBSYSTEM=power_supply";
+    words >> event;
+    while (words >> word) {
+      if (!word.starts_with("SUBSYSTEM=")) event += std::string(1, '\0') + "POWER_SUPPLY_" + word;
+      if (word.starts_with("SUBSYSTEM=")) subsystem = word;
+    }
+    return event + '\0' + subsystem + '\0';
+  };
+  SupplyMemory supplies;
+  for (const auto& [row, expected] : rows) {
+    EXPECT_EQ(mayChangePowerSource(uevent(row), &supplies), expected) << row;
+    EXPECT_EQ(mayChangePowerSource(uevent(row), nullptr), !std::strstr(row, "SUBSYSTEM=")) << row;
+  }
+  for (int i = 0; i < 40; ++i)
+    mayChangePowerSource(uevent("change@/" + std::to_string(i)), &supplies);
+  EXPECT_LE(supplies.size(), 32u);
 }
 
 }  // namespace

@@ -10,12 +10,12 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <map>
 #include <string>
 #include <string_view>
 
 #include "platform/fd.h"
 #include "platform/power_events.h"
+#include "platform/readings_linux.h"
 
 // The folder where pmset announces a change of its settings by writing a file there; a test
 // build points it into the simulated Mac at compile time.
@@ -30,8 +30,7 @@ struct PowerEvents {
   Fd settings;  // none when the settings cannot be watched
   PowerEventCallback powerSourceChanged, settingsChanged;
   void* context;
-  // What each power supply said last of the two properties that decide the power source.
-  std::map<std::string, std::string, std::less<>> supplies;
+  SupplyMemory supplies;
 };
 
 namespace {
@@ -40,13 +39,9 @@ constexpr unsigned kKernelEvents = 1;  // the kernel's uevent multicast group
 // More supplies than a machine has; past it the memory starts afresh, which costs a pass each.
 constexpr std::size_t kMostSupplies = 32;
 
-// Whether a uevent may change the power source the machine draws from. A uevent is
-// "action@devpath" and then NUL-terminated KEY=VALUE fields; for a power supply the kernel
-// sends every property it has at each change (power_supply_uevent), so a battery's level tick
-// repeats its POWER_SUPPLY_STATUS and an adapter's POWER_SUPPLY_ONLINE unchanged. Only a change
-// of one of those two, an added or removed supply, or the first word from a supply since the
-// start counts; `everyChange` makes any power-supply event count.
-bool mayChangePowerSource(std::string_view event, PowerEvents& events, bool everyChange) {
+}  // namespace
+
+bool mayChangePowerSource(std::string_view event, SupplyMemory* supplies) {
   std::string_view header, subsystem;
   std::string decisive;
   for (std::size_t start = 0; start < event.size();) {
@@ -60,22 +55,23 @@ bool mayChangePowerSource(std::string_view event, PowerEvents& events, bool ever
     start = end + 1;
   }
   if (subsystem != "power_supply") return false;
-  if (everyChange) return true;
+  if (!supplies) return true;
   const std::size_t at = header.find('@');
   const std::string_view devpath = header.substr(at + 1);
   if (at == std::string_view::npos || header.substr(0, at) != "change") {
-    if (const auto known = events.supplies.find(devpath); known != events.supplies.end()) {
-      events.supplies.erase(known);
-    }
+    if (const auto known = supplies->find(devpath); known != supplies->end())
+      supplies->erase(known);
     return true;
   }
-  if (events.supplies.size() >= kMostSupplies) events.supplies.clear();
-  const auto [known, isNew] = events.supplies.try_emplace(std::string(devpath), decisive);
+  if (supplies->size() >= kMostSupplies) supplies->clear();
+  const auto [known, isNew] = supplies->try_emplace(std::string(devpath), decisive);
   if (isNew) return true;
   if (known->second == decisive) return false;
   known->second = std::move(decisive);
   return true;
 }
+
+namespace {
 
 enum class Drain { Quiet, PassCalledFor, Failed };
 
@@ -134,7 +130,9 @@ void addToCurrentLoop(PowerEvents*) {}
 void runCurrentLoop(PowerEvents* events) {
   // poll skips a negative descriptor: without the settings' watch, only uevents are watched.
   pollfd watched[] = {{events->uevents.get(), POLLIN, 0}, {events->settings.get(), POLLIN, 0}};
-  const bool everyChange = !events->settings;
+  // Without the settings' watch, every power supply's uevent runs a pass, level ticks included,
+  // so that a switch-on on battery is still seen at the next one.
+  SupplyMemory* const supplies = events->settings ? &events->supplies : nullptr;
   for (;;) {
     // A descriptor poll cannot watch any more is gone for good; waking on it again would spin.
     if (retryOnEintr([&] { return ::poll(watched, 2, -1); }) < 0 ||
@@ -142,7 +140,7 @@ void runCurrentLoop(PowerEvents* events) {
       return;
     }
     const Drain power = drain(watched[0].fd, [&](std::string_view event) {
-      return mayChangePowerSource(event, *events, everyChange);
+      return mayChangePowerSource(event, supplies);
     });
     // Any notice in the folder is a change of the settings.
     const Drain settings = events->settings

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace halvorsten {
 
@@ -18,6 +20,19 @@ std::optional<std::string> providingPowerSourceTypeIn(const char* folder);
 // Whether a lid under `folder` (as /proc/acpi/button/lid) reports "state:" and then "closed".
 // A missing folder, an open lid or any other text gives false.
 bool lidClosedIn(const char* folder);
+
+// What each power supply (by its device path) said last of the two properties that decide the
+// power source, its online state and its status.
+using SupplyMemory = std::map<std::string, std::string, std::less<>>;
+
+// Whether a kernel uevent may change the power source the machine draws from, remembering in
+// `supplies` what it said. A uevent is "action@devpath" and then NUL-terminated KEY=VALUE fields;
+// for a power supply the kernel sends every property it has at each change (power_supply_uevent),
+// so a battery's level tick repeats its POWER_SUPPLY_STATUS and an adapter's POWER_SUPPLY_ONLINE
+// unchanged. Only a change of one of those two, an added or removed supply, or the first word
+// from a supply counts; nothing that is not a power supply's. Without `supplies`, every power
+// supply's uevent counts.
+bool mayChangePowerSource(std::string_view event, SupplyMemory* supplies);
 
 // Calls `visit` with a descriptor of each device folder in `folder` (hidden entries and those
 // that cannot be opened are skipped); false when `folder` itself cannot be read.

@@ -1,11 +1,6 @@
 #!/usr/bin/env python3
-"""Checks, on any machine with Python alone (and mandoc and Ruby where they are), what ships
-beside the executable: the launchd job launchd must accept, the man page that must lint clean
-and list every logged message, one version everywhere, the profile for managed Macs, the
-formula, the Mac workflow that must run the check on real Macs; then the installed payload, and
-the install, package and uninstall scripts against stand-ins for the Mac's tools first on PATH.
-
-    packaging_check.py BUILD_DIR PROJECT_DIR VERSION
+"""What ships beside the executable, and the scripts that put it on a Mac, checked on any
+machine with Python (and mandoc and Ruby where they are):  packaging_check.py BUILD PROJECT VERSION
 """
 import os
 import pathlib
@@ -71,11 +66,8 @@ if profile.get("PayloadType") != "Configuration" or profile.get("PayloadScope") 
 workflow = (project / ".github/workflows/macos.yml").read_text()
 if not re.search(r"^\s+run: sudo scripts/check-on-mac\s*$", workflow, re.M):
     failures.append("the macOS workflow does not run scripts/check-on-mac")
-scripts = [project / "scripts" / s for s in ("check-on-mac", "install-macos", "uninstall-macos",
-                                            "launchd-job", "build-pkg")]
-for script in scripts + list((project / "packaging/macos/scripts").iterdir()):
-    if subprocess.run(["sh", "-n", script]).returncode:
-        failures.append(f"sh -n {script}")
+failures += [f"sh -n {script}" for script in [*(project / "scripts").iterdir(), *(project / "packaging/macos/scripts").iterdir()]
+             if subprocess.run(["sh", "-n", script]).returncode]
 
 # What is installed, staged as the package stages it: the paths and modes of the payload list.
 with tempfile.TemporaryDirectory() as volume:
@@ -83,62 +75,48 @@ with tempfile.TemporaryDirectory() as volume:
                    check=True, capture_output=True)
     staged = sorted(f"./{p.relative_to(volume)}\t{p.stat().st_mode:o}"
                     for p in pathlib.Path(volume).rglob("*") if p.is_file())
-    listed = sorted(line.rsplit("\t", 2)[0] for line in
-                    (project / "packaging/macos/payload.txt").read_text().splitlines())
+    listed = sorted(line.rsplit("\t", 2)[0] for line in (project / "packaging/macos/payload.txt").open())
     if staged != listed:
         failures.append(f"staged payload {staged}, listed {listed}")
 
-    # The scripts against stand-in launchctl, sleep, pkgutil, uname and id. Each row: the job
-    # before ("running" or none), how many looks it lingers after a bootout ("never": longer than
-    # any wait), whether bootstrap is refused, the steps (scripts beside launchd-job, as in the
-    # package, and the uninstall script as installed in the volume); then each step's exit
-    # status, the job after, the bootstraps made, whether launchctl was asked anything, and what
-    # standard error must say.
-    NEVER, OTHER = "1000000", f"{volume}"
+    # The scripts against stand-ins for launchctl, sleep, pkgutil, uname and id, first on PATH,
+    # beside the package's scripts and launchd-job as in the package, and the uninstall script as
+    # installed. Each row: the stand-ins' files (the job, how many looks it lingers after a
+    # bootout, whether bootstrap is refused), the steps; then their exit statuses, what launchctl
+    # was asked in order, and what standard error must say. The receipt stays but for uninstall.
     rows = [
-        ("running", "3", False, ["preinstall p / /", "postinstall p / /"], [0, 0], "running", 1, True, ""),
-        (None, "0", True, ["launchd-job stop", "launchd-job start /usr/local/libexec/halvorsten"], [0, 1],
-         None, 1, True, "did not start Halvorsten: Bootstrap failed: 5: Input/output error\n  These "
-         "files are in place: /usr/local/libexec/halvorsten\n  To try again: sudo launchctl bootstrap "
-         "system /Library/LaunchDaemons/com.quorvani.halvorsten.plist"),
-        ("running", "0", False, ["launchd-job stop"], [0], None, 0, True, ""),
-        ("running", NEVER, False, ["launchd-job stop"], [1], "going", 0, True,
+        ("job=running lingers=3", "preinstall p / /;postinstall p / /", [0, 0],
+         "print bootout print print print print enable bootstrap", ""),
+        ("refuse", "launchd-job stop;launchd-job start /usr/local/libexec/halvorsten", [0, 1],
+         "print enable bootstrap", "did not start Halvorsten: Bootstrap failed: 5: Input/output "
+         "error\n  These files are in place: /usr/local/libexec/halvorsten\n  To try again: sudo "
+         "launchctl bootstrap system /Library/LaunchDaemons/com.quorvani.halvorsten.plist"),
+        ("job=running", "launchd-job stop", [0], "print bootout print", ""),
+        ("job=running lingers=1000000", "launchd-job stop", [1], "print bootout" + " print" * 50,
          "still holds system/com.quorvani.halvorsten"),
-        ("running", "0", False, [f"preinstall p / {OTHER}", f"postinstall p / {OTHER}"], [0, 0],
-         "running", 0, False, ""),
-        ("running", "0", False, [f"uninstall {OTHER}"], [0], "running", 0, False, ""),
+        ("job=running", f"preinstall p / {volume};postinstall p / {volume}", [0, 0], "", ""),
+        ("job=running", f"uninstall {volume}", [0], "", ""),
     ]
     log = pathlib.Path(volume, "Library/Logs/Quorvani-Halvorsten.log")
     log.parent.mkdir()
     log.write_text("kept\n")
-    for before, lingers, refuse, steps, statuses, after, bootstraps, touched, said in rows:
+    for files, steps, statuses, asked, said in rows:
         with tempfile.TemporaryDirectory() as bin_:
-            for tool in ("launchctl", "sleep", "pkgutil", "uname", "id"):
-                shutil.copy(project / "tests/mac-tools" / tool, bin_)
-            for script in ("packaging/macos/scripts/preinstall", "packaging/macos/scripts/postinstall",
-                           "scripts/launchd-job"):
-                shutil.copy(project / script, bin_)
-            shutil.copy(pathlib.Path(volume, "usr/local/share/halvorsten/uninstall"), bin_)
-            pathlib.Path(bin_, "lingers").write_text(lingers)
-            pathlib.Path(bin_, "receipt").touch()
-            if before:
-                pathlib.Path(bin_, "job").write_text(before + "\n")
-            if refuse:
-                pathlib.Path(bin_, "refuse").touch()
+            for tool in [f"tests/mac-tools/{t}" for t in ("launchctl", "sleep", "pkgutil", "uname", "id")] + \
+                    ["packaging/macos/scripts/preinstall", "packaging/macos/scripts/postinstall",
+                     "scripts/launchd-job", f"{volume}/usr/local/share/halvorsten/uninstall"]:
+                os.chmod(shutil.copy(project / tool, bin_), 0o755)
+            for name, _, value in (word.partition("=") for word in f"receipt {files}".split()):
+                pathlib.Path(bin_, name).write_text(value + "\n")
             env = dict(os.environ, PATH=f"{bin_}:{os.environ['PATH']}")
             runs = [subprocess.run(["sh", f"{bin_}/{step.split()[0]}", *step.split()[1:]], env=env,
-                                   capture_output=True, text=True) for step in steps]
-            job_after, calls = pathlib.Path(bin_, "job"), pathlib.Path(bin_, "launchctl.calls")
-            calls = calls.read_text() if calls.exists() else ""
-            sleeps = pathlib.Path(bin_, "sleeps")
-            sleeps = sleeps.read_text().count("\n") if sleeps.exists() else 0
-            if [r.returncode for r in runs] != statuses or \
-                    (job_after.read_text().split()[0] if job_after.exists() else None) != after or \
-                    calls.count("bootstrap ") != bootstraps or bool(calls) != touched or \
-                    said not in "".join(r.stderr for r in runs) or sleeps != (49 if lingers == NEVER else int(lingers)) or \
-                    pathlib.Path(bin_, "receipt").exists() == steps[0].startswith("uninstall"):
-                failures.append(f"{steps} over {before}, lingering {lingers}: "
-                                f"{[(r.returncode, r.stderr) for r in runs]}\n{calls}")
+                                   capture_output=True, text=True) for step in steps.split(";")]
+            calls = pathlib.Path(bin_, "launchctl.calls")
+            calls = " ".join(c.split()[0] for c in calls.read_text().splitlines()) if calls.exists() else ""
+            if [r.returncode for r in runs] != statuses or calls != asked or \
+                    said not in "".join(r.stderr for r in runs) or \
+                    pathlib.Path(bin_, "receipt").exists() == steps.startswith("uninstall"):
+                failures.append(f"{steps} with {files}: {[(r.returncode, r.stderr) for r in runs]}, {calls}")
     # The uninstall row left the log alone, took all else, and forgot the receipt.
     left = sorted(str(p.relative_to(volume)) for p in pathlib.Path(volume).rglob("*") if p.is_file())
     if left != ["Library/Logs/Quorvani-Halvorsten.log"] or log.read_text() != "kept\n" or \

@@ -26,11 +26,11 @@ def enter_private_network():
         os.execvp("unshare", ["unshare", flags, sys.executable, *sys.argv])
 
 
-def send_uevent(subsystem="power_supply", fields=(), action="change", devpath="/devices/virtual/x"):
-    """Sends a uevent shaped like the kernel's: "action@devpath", then KEY=VALUE fields."""
-    fields = [f"ACTION={action}", f"DEVPATH={devpath}", f"SUBSYSTEM={subsystem}", *fields]
+def send_uevent(subsystem="power_supply", fields=(), devpath="/devices/virtual/x"):
+    """Sends a change uevent shaped like the kernel's: "change@devpath", then KEY=VALUE fields."""
+    fields = ["ACTION=change", f"DEVPATH={devpath}", f"SUBSYSTEM={subsystem}", *fields]
     with socket.socket(socket.AF_NETLINK, socket.SOCK_DGRAM, 15) as kernel_events:
-        kernel_events.sendto("\0".join([f"{action}@{devpath}", *fields, ""]).encode(), (0, 1))
+        kernel_events.sendto("\0".join([f"change@{devpath}", *fields, ""]).encode(), (0, 1))
 
 
 def proc(pid, name):
@@ -117,10 +117,7 @@ class Mac:
         os.kill(self.process.pid, signal.SIGSTOP)
         for _ in range(times):
             for name in self.SUPPLIES:
-                if subsystem == "power_supply":
-                    self.send_supply_event(name)
-                else:
-                    send_uevent(subsystem)
+                self.send_supply_event(name) if subsystem == "power_supply" else send_uevent(subsystem)
         os.kill(self.process.pid, signal.SIGCONT)
         return wait_for(self.idle)
 
@@ -135,17 +132,13 @@ class Mac:
                 return False
         return True
 
-    def run_pmset(self, *arguments):
-        """Runs the stand-in pmset as a person would."""
+    def pmset(self, *arguments, heard=True):
+        """Runs the stand-in pmset as a person would; when the service is to hear of it, waits
+        until it has woken for the notice and is idle again."""
+        woke = activity(self.process.pid)[1]
         subprocess.run([self.root / "pmset", *arguments], check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-    def pmset(self, *arguments):
-        """Runs the stand-in pmset, then waits until the service has woken for its notice and is
-        idle again."""
-        woke = activity(self.process.pid)[1]
-        self.run_pmset(*arguments)
-        return wait_for(lambda: activity(self.process.pid)[1] > woke and self.idle())
+        return not heard or wait_for(lambda: activity(self.process.pid)[1] > woke and self.idle())
 
     def started(self):
         return wait_for(lambda: self.log()[-1:] == [STARTED]) and wait_for(self.idle)

@@ -80,16 +80,15 @@ TEST(ReadingsTest, OnlyAnOnlineStateOrStatusThatChangedMayChangeThePowerSource) 
       {"remove@/bat", true},
       {"change@/bat STATUS=Charging CAPACITY=88", true},  // forgotten with its removal
       {"add@/ac ONLINE=0", true},
-      {"no-action ONLINE=1", true},
   };
   const auto uevent = [](const std::string& row) {
     return std::regex_replace(row, std::regex(" "), "\0POWER_SUPPLY_"s) +
            "\0SUBSYSTEM=power_supply\0"s;
   };
   SupplyMemory supplies;
-  for (SupplyMemory* memory : {&supplies, static_cast<SupplyMemory*>(nullptr)}) {
-    EXPECT_FALSE(
-        mayChangePowerSource("change@/bat\0SUBSYSTEM=net\0POWER_SUPPLY_ONLINE=1\0"s, memory));
+  for (const std::string other : {"net", "power_supply_x", "usb"}) {
+    const std::string event = "change@/bat\0SUBSYSTEM="s + other + "\0POWER_SUPPLY_ONLINE=1\0"s;
+    EXPECT_FALSE(mayChangePowerSource(event, &supplies) || mayChangePowerSource(event, nullptr));
   }
   for (const auto& [row, expected] : rows) {
     EXPECT_EQ(mayChangePowerSource(uevent(row), &supplies), expected) << row;

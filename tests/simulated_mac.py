@@ -54,17 +54,14 @@ def wait_for(condition, seconds=10):
 class Mac:
     """A fresh simulated Mac in ROOT: on mains power, sleep prevention off, the lid open."""
 
-    SUPPLIES = ("AC", "BAT0")
-
     def __init__(self, service, root):
         self.service, self.root, self.process = service, pathlib.Path(root), None
         shutil.rmtree(self.root, ignore_errors=True)
         for folder in ("Logs", "power_supply/AC", "power_supply/BAT0", "lid/LID0", "notices"):
             (self.root / folder).mkdir(parents=True)
         shutil.copy(pathlib.Path(__file__).with_name("pmset"), self.root)
-        (self.root / "power_supply/AC/type").write_text("Mains\n")
-        (self.root / "power_supply/BAT0/type").write_text("Battery\n")
-        (self.root / "power_supply/BAT0/capacity").write_text("100\n")
+        for name, text in (("AC/type", "Mains"), ("BAT0/type", "Battery"), ("BAT0/capacity", "100")):
+            (self.root / "power_supply" / name).write_text(text + "\n")
         self.set(battery=False, setting=False, lid_closed=False)
 
     def set(self, battery=None, setting=None, lid_closed=None):
@@ -78,9 +75,9 @@ class Mac:
     def send_supply_event(self, name):
         """The uevent the kernel sends when supply NAME changes: all its properties."""
         folder = self.root / "power_supply" / name
-        send_uevent(fields=[f"POWER_SUPPLY_NAME={name}"] + [
-            f"POWER_SUPPLY_{f.name.upper()}={f.read_text().strip()}" for f in sorted(folder.iterdir())],
-            devpath=f"/devices/platform/{name}/power_supply/{name}")
+        properties = {"NAME": name, **{f.name.upper(): f.read_text().strip() for f in folder.iterdir()}}
+        send_uevent(fields=[f"POWER_SUPPLY_{k}={v}" for k, v in properties.items()],
+                    devpath=f"/devices/platform/{name}/power_supply/{name}")
 
     def lines(self, name):
         path = self.root / name
@@ -110,31 +107,28 @@ class Mac:
         except (OSError, IndexError):
             return False
 
-    def event(self, subsystem="power_supply", times=1):
-        """Sends events (of a power supply: one from each, as the kernel does when the adapter
-        changes), then waits until the service has handled them all. The service is held still
-        while they are sent, so that they reach it together, as one change."""
+    def event(self, subsystem="power_supply", times=1, **change):
+        """Makes the CHANGE, sends each supply's event at once (the service held), waits for idle."""
+        self.set(**change)
         os.kill(self.process.pid, signal.SIGSTOP)
         for _ in range(times):
-            for name in self.SUPPLIES:
+            for name in ("AC", "BAT0"):
                 self.send_supply_event(name) if subsystem == "power_supply" else send_uevent(subsystem)
         os.kill(self.process.pid, signal.SIGCONT)
         return wait_for(self.idle)
 
     def tick(self, times=1):
-        """The battery's level goes down by one percent, TIMES times, each with its uevent and
-        each handled before the next, as ticks minutes apart are."""
+        """The battery's level ticks down a percent TIMES times, each uevent handled in turn."""
         capacity = self.root / "power_supply/BAT0/capacity"
+        handled = 0
         for _ in range(times):
             capacity.write_text(f"{int(capacity.read_text()) - 1}\n")
             self.send_supply_event("BAT0")
-            if not wait_for(self.idle):
-                return False
-        return True
+            handled += wait_for(self.idle)
+        return handled == times
 
     def pmset(self, *arguments, heard=True):
-        """Runs the stand-in pmset as a person would; when the service is to hear of it, waits
-        until it has woken for the notice and is idle again."""
+        """Runs the stand-in pmset; when the service is to hear of it, waits for it to wake."""
         woke = activity(self.process.pid)[1]
         subprocess.run([self.root / "pmset", *arguments], check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -154,22 +148,22 @@ if __name__ == "__main__":
     mac = Mac(*sys.argv[1:3])
     if not mac.start().started():
         sys.exit("demo: the service did not start")
-    for step, act in (
-            ("The service starts on mains power: nothing to do", lambda: True),
-            ("Someone runs 'pmset -a disablesleep 1': on mains it is left alone",
-             lambda: mac.pmset("-a", "disablesleep", "1")),
-            ("The adapter is pulled: the service switches sleep prevention off",
-             lambda: mac.set(battery=True) or mac.event()),
-            ("The battery ticks down 30 times: the service sleeps through it, pmset never runs",
-             lambda: mac.tick(30)),
-            ("Still on battery, someone runs 'pmset -a disablesleep 1': off again at once",
-             lambda: mac.pmset("-a", "disablesleep", "1")),
+    for step, change in (
+            ("The service starts on mains power: nothing to do", {}),
+            ("Someone runs 'pmset -a disablesleep 1': on mains it is left alone", {"switch_on": 1}),
+            ("The adapter is pulled: the service switches sleep prevention off", {"battery": True}),
+            ("The battery ticks down 30 times: the service sleeps through it", {"ticks": 30}),
+            ("Still on battery, sleep prevention switched on again: off again at once", {"switch_on": 1}),
             ("Back on the adapter, sleep prevention on again, the lid closed: the Mac stays awake",
-             lambda: mac.set(battery=False, lid_closed=True) or mac.event()
-             and mac.pmset("-a", "disablesleep", "1")),
+             {"battery": False, "lid_closed": True, "switch_on": 1}),
             ("Into the bag, the adapter pulled: off again, and the closed lid sleeps the Mac",
-             lambda: mac.set(battery=True) or mac.event())):
-        act()
+             {"battery": True})):
+        switch_on, ticks = change.pop("switch_on", 0), change.pop("ticks", 0)
+        if change:
+            mac.event(**change)
+        mac.tick(ticks)
+        if switch_on:
+            mac.pmset("-a", "disablesleep", "1")
         print(f"\n== {step}\n   sleep prevention (disablesleep): "
               f"{['off', 'on'][mac.lines('state') == ['1']]}; pmset has run {len(mac.lines('calls'))} times"
               f"\n   the log:")

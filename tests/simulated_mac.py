@@ -107,13 +107,12 @@ class Mac:
         except (OSError, IndexError):
             return False
 
-    def event(self, subsystem="power_supply", times=1, **change):
+    def event(self, **change):
         """Makes the CHANGE, sends each supply's event at once (the service held), waits for idle."""
         self.set(**change)
         os.kill(self.process.pid, signal.SIGSTOP)
-        for _ in range(times):
-            for name in ("AC", "BAT0"):
-                self.send_supply_event(name) if subsystem == "power_supply" else send_uevent(subsystem)
+        for name in ("AC", "BAT0"):
+            self.send_supply_event(name)
         os.kill(self.process.pid, signal.SIGCONT)
         return wait_for(self.idle)
 

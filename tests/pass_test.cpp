@@ -18,7 +18,10 @@ const std::string Q = "[-g]on", C = "[-a][disablesleep][0]nn", L = "lid", S = "[
                   kI = "On battery with disablesleep=1 — clearing to protect the battery.",
                   kC = "disablesleep cleared.", kF = "Failed to clear disablesleep.",
                   kL = "Lid closed — asking the system to sleep.", kS = "Failed to request sleep.",
-                  kDenied = "pmset launch failed: Permission denied";
+                  kDenied = "pmset launch failed: Permission denied",
+                  kU = "pmset -g answered with a report that is not UTF-8.",
+                  kBig = "pmset -g wrote more than 1 MiB — stopped it.",
+                  kHung = " did not end within 10 seconds — stopped it.";
 const char* const B = "Battery Power";
 std::string calls;  // the stand-in's calls file, where the lid question is written too
 bool lidClosed;
@@ -36,16 +39,27 @@ TEST(PassTest, EachSituationRunsItsCommandsAndLogsItsLines) {
     Lines calls, log;
     int leastMs = 0;  // the pass takes at least this long
   } const rows[] = {
+      // in order: a failed run is logged once until a run goes well
       {nullptr, "", true, {}, {}},
       {"AC Power", "", true, {}, {}},
       {"battery power", "", true, {}, {}},
       {B, "[-g] echo 0 >$D/state", true, {Q}, {}},
       {B, "[-g] echo ' standby 1'; exit", true, {Q}, {}},
+      {B, "[-g] printf '\\377'", true, {Q}, {kU}},
       {B, "[-g] printf '\\377'", true, {Q}, {}},
       {B, "", false, {Q, C, Q, L}, {kI, kC}},
       {B, "", true, {Q, C, Q, L, S}, {kI, kC, kL}},
-      {B, "[-g] head -c 6000000 /dev/zero; echo", false, {Q, C, Q, L}, {kI, kC}},  // > a pipe
-      {B, "[-g] echo ' SleepDisabled 1'; exit 3", true, {Q, C, Q}, {kI, kF}},      // status unread
+      {B, "[-g] head -c 1000000 /dev/zero; echo", false, {Q, C, Q, L}, {kI, kC}},  // > a pipe
+      {B, "[-g] head -c 2000000 /dev/zero", true, {Q}, {kBig}},
+      {B, "[-g] echo ' SleepDisabled 1'; exit 3", true, {Q, C, Q}, {kI, kF}},  // status unread
+      {B, "[-g] sleep 7.25 &", true, {Q}, {"pmset -g" + kHung}, 500},          // output held open
+      {B, "[-g] exec sleep 7.25", true, {Q}, {}, 500},
+      {B,
+       "[-a][disablesleep][0] exec sleep 7.25",
+       true,
+       {Q, C},
+       {kI, "pmset -a disablesleep 0" + kHung, kF},
+       500},
       {B, "[sleepnow] exit 71", true, {Q, C, Q, L, S, S, S, S, S}, {kI, kC, kL, kS}, 1875},
       {B,
        "[sleepnow] [ $(grep -c sleepnow $D/calls) -ge 3 ] || exit 71",
@@ -53,7 +67,17 @@ TEST(PassTest, EachSituationRunsItsCommandsAndLogsItsLines) {
        {Q, C, Q, L, S, S, S},
        {kI, kC, kL},
        375},
-      {B, "[-a][disablesleep][0] chmod a-x $0", true, {Q, C, L}, {kI, kC, kL, kDenied, kS}},
+      {B,
+       "[sleepnow] exec sleep 7.25",
+       true,
+       {Q, C, Q, L, S},
+       {kI, kC, kL, "pmset sleepnow" + kHung, kS},
+       500},
+      {B,
+       "[-a][disablesleep][0] chmod a-x $0",
+       true,
+       {Q, C, L},
+       {kI, kDenied, kC, kL, kDenied, kS}},
       {B, "[-a][disablesleep][0] exit 1", true, {Q, C}, {kI, kF}},
       {B, "[-a][disablesleep][0] echo 0 >$D/state; kill -KILL $$", true, {Q, C}, {kI, kF}},
       {B, "[-a][disablesleep][0] exit 0", true, {Q, C, Q}, {kI, kF}},  // as pmset without root
@@ -79,10 +103,13 @@ TEST(PassTest, EachSituationRunsItsCommandsAndLogsItsLines) {
     EXPECT_EQ(linesOf(logURL), row.log) << fault;
     for (const std::string& handed : linesOf(dir / "handed")) EXPECT_EQ(handed.substr(1), "");
   }
-  const Scratch noTool;  // a tool that cannot start: nothing logged
+  const Scratch noTool;  // a tool that cannot start: said once
   logURL = noTool / "log";
   enforce(B, (noTool / "missing").c_str(), askLid);
-  EXPECT_FALSE(fs::exists(logURL));
+  enforce(B, (noTool / "missing").c_str(), askLid);
+  EXPECT_EQ(linesOf(logURL), Lines{"pmset launch failed: No such file or directory"});
+  // Whatever a stopped run started was stopped with it.
+  EXPECT_NE(std::system("pgrep -f 'sleep 7[.]25' >/dev/null"), 0);
   ::close(inherited);
   EXPECT_EQ(openDescriptors(), descriptors - 1);
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child was left unreaped";

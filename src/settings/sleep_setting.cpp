@@ -1,8 +1,10 @@
 // The commands around pmset. Each runs the tool with posix_spawn at its absolute path with
-// an exact argument list (no shell, no search path), waits for it, and releases every
-// descriptor and reaps the child on every path.
+// an exact argument list (no shell, no search path), in a process group of its own, watches it
+// for at most ten seconds and a mebibyte of output, and releases every descriptor and reaps the
+// child on every path.
 #include "settings/sleep_setting.h"
 
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,19 +20,40 @@
 #include "activitylog/activity_log.h"
 #include "platform/fd.h"
 #include "platform/spawn.h"
+#include "settings/unicode.h"
 
 extern char** environ;  // POSIX leaves its declaration to the program
+
+// How long a run of the tool may take, in time the machine is awake; a test build shortens it.
+#ifndef HALVORSTEN_PMSET_DEADLINE_MS
+#define HALVORSTEN_PMSET_DEADLINE_MS 10000
+#endif
 
 namespace halvorsten {
 namespace {
 
 constexpr char kNullDevice[] = "/dev/null";
+// pmset's report is a few hundred bytes: a run that writes more than this is not answering.
+constexpr std::size_t kOutputCapBytes = 1024 * 1024;
+constexpr int kDeadlineMs = HALVORSTEN_PMSET_DEADLINE_MS;
+
+// Whether a run that went wrong has been logged since the last one that went well: a tool that
+// keeps failing is worth one line, not one a pass.
+bool failureLogged = false;
+
+void logFailureOnce(const std::string& line) {
+  if (!failureLogged) log(line);
+  failureLogged = true;
+}
 
 // How one run of the tool went.
 struct ToolRun {
-  int launchError = 0;    // errno value when the tool could not be started
-  bool finished = false;  // started, its output read whole and its end seen
-  int waitStatus = 0;     // as waitpid reports it, when finished
+  int launchError = 0;              // errno value when the tool could not be started
+  ChildEnd end = ChildEnd::Failed;  // how watching it went, when it started
+  int waitStatus = 0;               // as waitpid reports it
+
+  // Started, its output read whole and its end seen, within the limits.
+  bool finished() const { return launchError == 0 && end == ChildEnd::Ended; }
 };
 
 // posix_spawn's file actions and attributes, destroyed with the holder.
@@ -57,24 +80,21 @@ class SpawnSetup {
   bool actionsMade_, attributesMade_;
 };
 
-// Reads `fd` to end of file into `out`; false when a read fails.
-bool readToEnd(int fd, std::string& out) {
-  char buffer[64 * 1024];
-  for (;;) {
-    const ssize_t n = retryOnEintr([&] { return ::read(fd, buffer, sizeof buffer); });
-    if (n <= 0) return n == 0;
-    out.append(buffer, static_cast<std::size_t>(n));
-  }
-}
-
 // Runs `tool` with `args` (argv[0] is the tool's path itself) and waits for it to end. Standard
 // input, environment and working directory are the service's; standard error goes to the null
-// device; standard output is read whole into `output`, or goes to the null device when
-// `output` is null. Nothing else of the service reaches the child: every descriptor it opens
-// is close-on-exec, and any it inherited is closed in the child.
+// device; standard output is read into `output`, or goes to the null device when `output` is
+// null. Nothing else of the service reaches the child: every descriptor it opens is
+// close-on-exec, and any it inherited is closed in the child. A run past its deadline or its
+// output cap is stopped with whatever it started, and the reason logged, once until a run
+// goes well; so is a tool that cannot start, when its output was asked for (the commands that
+// change something say so themselves).
 ToolRun runTool(const char* tool, std::initializer_list<const char*> args, std::string* output) {
   std::vector<char*> argv{const_cast<char*>(tool)};
-  for (const char* arg : args) argv.push_back(const_cast<char*>(arg));
+  std::string command = "pmset";
+  for (const char* arg : args) {
+    argv.push_back(const_cast<char*>(arg));
+    command.append(" ").append(arg);
+  }
   argv.push_back(nullptr);
 
   Fd readEnd, writeEnd;
@@ -96,6 +116,9 @@ ToolRun runTool(const char* tool, std::initializer_list<const char*> args, std::
                                                      O_WRONLY, 0)) {
     return {e};
   }
+  // Its own process group: whatever it starts can be stopped with it.
+  if (const int e = posix_spawnattr_setflags(setup.attributes(), POSIX_SPAWN_SETPGROUP)) return {e};
+  if (const int e = posix_spawnattr_setpgroup(setup.attributes(), 0)) return {e};
   if (const int e = keepOnlyStandardDescriptors(setup.attributes(), setup.actions())) return {e};
 
   pid_t pid;
@@ -104,15 +127,25 @@ ToolRun runTool(const char* tool, std::initializer_list<const char*> args, std::
   // The child holds its own copy of the write end now; ours must go before reading, or the
   // read would never see end of file.
   writeEnd.reset();
-  if (spawnError != 0) return {spawnError};
-
-  const bool readWhole = !output || readToEnd(readEnd.get(), *output);
-  // Closed before waiting, so that a child still writing after a failed read gets a broken
-  // pipe instead of blocking the wait forever.
+  ToolRun run{spawnError};
+  if (spawnError != 0) {
+    if (output) logFailureOnce("pmset launch failed: " + std::string(std::strerror(spawnError)));
+    return run;
+  }
+  run.end = watchChild(pid, readEnd.get(), output, kOutputCapBytes, kDeadlineMs);
   readEnd.reset();
-  int status = 0;
-  const bool reaped = retryOnEintr([&] { return ::waitpid(pid, &status, 0); }) == pid;
-  return {0, readWhole && reaped, status};
+  // Unreaped, the child keeps its process ID and group, so nothing else can be hit here. A
+  // child that exited but left something holding its output is stopped the same way.
+  if (run.end != ChildEnd::Ended) ::kill(-pid, SIGKILL);
+  if (retryOnEintr([&] { return ::waitpid(pid, &run.waitStatus, 0); }) != pid)
+    run.end = ChildEnd::Failed;
+  if (run.end == ChildEnd::TimedOut)
+    logFailureOnce(command + " did not end within 10 seconds — stopped it.");
+  if (run.end == ChildEnd::WroteTooMuch)
+    logFailureOnce(command + " wrote more than 1 MiB — stopped it.");
+  // A query has gone well only once its report has been read, below.
+  if (run.finished() && !output) failureLogged = false;
+  return run;
 }
 
 // Runs `tool` with `args`, its output discarded. Logs why when it could not be started.
@@ -124,7 +157,7 @@ ToolRun runQuietly(const char* tool, std::initializer_list<const char*> args) {
 }
 
 bool exitedCleanly(const ToolRun& run) {
-  return run.finished && WIFEXITED(run.waitStatus) && WEXITSTATUS(run.waitStatus) == 0;
+  return run.finished() && WIFEXITED(run.waitStatus) && WEXITSTATUS(run.waitStatus) == 0;
 }
 
 // The pauses between refused requests to sleep: growing, and about two seconds in all, so that
@@ -141,8 +174,15 @@ void pause(long ms) {
 
 std::optional<bool> sleepDisabled(const char* tool) {
   std::string report;
-  if (!runTool(tool, {"-g"}, &report).finished) return std::nullopt;
-  return sleepDisabledFromReport(report);
+  if (!runTool(tool, {"-g"}, &report).finished()) return std::nullopt;
+  const std::optional<bool> answer = sleepDisabledFromReport(report);
+  // No line for the setting is no failure: pmset prints it only once it was ever stored.
+  if (!answer && !unicode::validUtf8(report)) {
+    logFailureOnce("pmset -g answered with a report that is not UTF-8.");
+    return answer;
+  }
+  failureLogged = false;
+  return answer;
 }
 
 bool clearDisableSleep(const char* tool) {
@@ -156,11 +196,11 @@ bool requestSleep(const char* tool) {
   // The clear only stores the setting; the power manager applies it to the kernel a moment
   // later, and until then the kernel refuses to sleep (xnu, IOPMrootDomain.cpp:
   // privateSleepSystem, checkSystemSleepEnabled) and pmset exits 71. So a refusal is asked
-  // again after a pause; a tool that cannot start is not.
+  // again after a pause; a tool that cannot start, or was stopped, is not.
   for (std::size_t refused = 0;; ++refused) {
     const ToolRun run = runQuietly(tool, {"sleepnow"});
     if (exitedCleanly(run)) return true;
-    if (run.launchError != 0 || refused == std::size(kSleepRetryPausesMs)) return false;
+    if (!run.finished() || refused == std::size(kSleepRetryPausesMs)) return false;
     pause(kSleepRetryPausesMs[refused]);
   }
 }

@@ -15,9 +15,14 @@ namespace halvorsten {
 #endif
 inline constexpr char kPmsetPath[] = HALVORSTEN_PMSET;
 
+// Every run of the tool is watched for at most ten seconds of the time the machine is awake
+// and a mebibyte of output; past either it is stopped, with whatever it started, and counts as
+// failed. A run that fails that way, a query whose tool cannot start and a report that is not
+// UTF-8 are logged, once until a run goes well again.
+
 // Reads the setting from the tool's settings report ("pmset -g"). True: the setting is on;
-// false: it is off; nothing: the tool could not be started, its report was not valid UTF-8
-// or had no line for the setting. Blocks until the tool has ended; logs nothing.
+// false: it is off; nothing: the tool could not be started or was stopped, its report was not
+// valid UTF-8 or had no line for the setting. Blocks until the tool has ended.
 // `tool` is the tool's path; every caller but a test leaves it at the fixed place.
 std::optional<bool> sleepDisabled(const char* tool = kPmsetPath);
 
@@ -30,7 +35,7 @@ bool clearDisableSleep(const char* tool = kPmsetPath);
 // Asks the system to sleep now ("pmset sleepnow"). True when the tool exited normally with
 // status 0; a refusal is asked again, up to five times in all with growing pauses between, about
 // two seconds together. Logs one line when the tool cannot be started, and then does not ask
-// again. Blocks until the last run of the tool has ended.
+// again, nor after a run that was stopped. Blocks until the last run of the tool has ended.
 bool requestSleep(const char* tool = kPmsetPath);
 
 // The answer of sleepDisabled for a given report: the bytes are first decoded as strict UTF-8

@@ -35,42 +35,80 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(self.mac.log(), [I, C, *warned, STARTED])
         self.assertEqual(set(self.mac.lines("handed")), {"n"})  # input null, nothing beyond 2
 
-    def test_start_with_an_inherited_descriptor_then_idle(self):
+    def test_start_with_an_inherited_descriptor_then_idle_then_the_settings_watch_lost(self):
         self.start_clearing('exec "$0" 3</dev/null')  # not close-on-exec
         self.assertEqual(self.mac.lines("calls"), [QUERY, CLEAR, QUERY, QUERY])  # + the echo
         self.assertEqual(len(os.listdir(f"/proc/{self.mac.process.pid}/fd")), 6)  # + two watches
-
-        before = activity(self.mac.process.pid)
-        time.sleep(2)
-        self.assertEqual(activity(self.mac.process.pid), before, "the idle service woke up")
+        self.assert_idle()
+        shutil.rmtree(self.mac.root / "notices")  # then every power-source update counts, ticks too
+        self.assertTrue(wait_for(lambda: self.mac.log()[-1:] == [W]))
+        self.clear_at_a_tick()
 
     def test_start_with_no_standard_descriptors_children_ignored_and_no_settings_watch(self):
-        os.rmdir(self.mac.root / "notices")  # then every power-source update counts, ticks too
+        os.rmdir(self.mac.root / "notices")
         self.start_clearing('exec env --ignore-signal=CHLD "$0" <&- >&- 2>&-', W)  # both survive exec
         self.assertEqual(len(os.listdir(f"/proc/{self.mac.process.pid}/fd")), 4)
+        self.clear_at_a_tick()
+
+    def assert_idle(self, seconds=2):
+        before = activity(self.mac.process.pid)
+        time.sleep(seconds)
+        self.assertEqual(activity(self.mac.process.pid), before, "the idle service woke up")
+
+    def clear_at_a_tick(self):
+        self.assertTrue(self.mac.tick())  # a supply's first word counts anyway: the tick after it
         self.mac.set(setting=True)
         self.assertTrue(self.mac.tick())
         self.assertEqual(self.mac.log()[-2:], [I, C])
 
     def test_what_calls_for_a_pass_and_what_does_not(self):
-        self.assertTrue(self.mac.start().started())
-        self.assertTrue(self.mac.pmset("-a", "disablesleep", "1"))  # on mains: left alone
-        self.assertEqual(self.mac.lines("calls"), [ON], "a process started on mains")
-        self.assertTrue(self.mac.event(battery=True, lid_closed=True))
-        self.assertEqual(self.mac.log(), [STARTED, I, C, L])
+        mac = self.mac
+        self.assertTrue(mac.start().started())
+        self.assertTrue(mac.pmset("-a", "disablesleep", "1"))  # on mains: left alone
+        self.assertEqual(mac.lines("calls"), [ON], "a process started on mains")
+        self.assertTrue(mac.event(battery=True, lid_closed=True))
+        self.assertEqual(mac.log(), [STARTED, I, C, L])
         # The clear's own notice (the echo) costs one query more, and no line.
-        self.assertEqual(self.mac.lines("calls"), [ON, QUERY, CLEAR, QUERY, SLEEP, QUERY])
-        self.assertTrue(self.mac.tick(30))
-        self.assertEqual(len(self.mac.lines("calls")), 6, "the battery's level ticks started a process")
-        self.assertTrue(self.mac.pmset("-a", "disablesleep", "1"))  # on battery: off at once
-        self.assertEqual(self.mac.log(), [STARTED, I, C, L, I, C, L])
-        self.assertEqual(self.mac.lines("calls")[6:], [ON, QUERY, CLEAR, QUERY, SLEEP, QUERY])
-        # A clear that pmset announces but that does not hold is tried again at a power change only.
-        (self.mac.root / "[-a][disablesleep][0]").write_text(': >>"$D/notices/x"; exit 0\n')
-        self.assertTrue(self.mac.pmset("-a", "disablesleep", "1"))
-        self.assertEqual(self.mac.log()[7:], [I, F])
-        self.assertTrue(self.mac.event(battery=False) and self.mac.event(battery=True))
-        self.assertEqual(self.mac.log()[7:], [I, F, I, F])
+        self.assertEqual(mac.lines("calls"), [ON, QUERY, CLEAR, QUERY, SLEEP, QUERY])
+        self.assertTrue(mac.tick(30))
+        self.assertEqual(len(mac.lines("calls")), 6, "the battery's level ticks started a process")
+        # On battery off at once; the echo is held, and its query comes at the end of the hold-off.
+        self.assertTrue(mac.pmset("-a", "disablesleep", "1"))
+        self.assertEqual(mac.log(), [STARTED, I, C, L, I, C, L])
+        self.assertTrue(wait_for(mac.asleep))
+        self.assertEqual(mac.lines("calls")[6:], [ON, QUERY, CLEAR, QUERY, SLEEP, QUERY])
+        self.assert_idle(1)
+        mac.set(lid_closed=False)
+
+        def after(switch_ons, clear=None):
+            """The log's new lines once the service sleeps for good after SWITCH_ONS within
+            half a second, each its own pmset, with the stand-in's clear running CLEAR first."""
+            if clear:
+                (mac.root / "[-a][disablesleep][0]").write_text(clear)
+            seen = len(mac.log())
+            for _ in range(switch_ons):
+                mac.pmset("-a", "disablesleep", "1", heard=False)
+                time.sleep(0.02)
+            self.assertTrue(wait_for(mac.asleep))
+            self.assertEqual(mac.lines("state"), ["0"])
+            return mac.log()[seen:]
+
+        self.assertIn(after(20), ([I, C], [I, C, I, C]))
+        # Switched on again between the clear and its check: repaired at the end of the hold-off.
+        self.assertEqual(after(1, 'echo 1 >"$D/state"; : >>"$D/notices/x"; rm "$D/$args"; exit 0\n'),
+                         [I, F, I, C])
+        # A clear that pmset announces but that never holds is tried again, further apart each time.
+        (mac.root / "[-a][disablesleep][0]").write_text(': >>"$D/notices/x"; exit 0\n')
+        self.assertTrue(mac.pmset("-a", "disablesleep", "1", heard=False))
+        tries = []
+        for n in range(2, 5):  # one from the race above
+            self.assertTrue(wait_for(lambda: mac.log().count(F) == n))
+            tries.append(time.monotonic())
+        self.assertGreater(tries[2] - tries[1], 1.8 * (tries[1] - tries[0]))
+        self.assertGreater(tries[1] - tries[0], 0.9)
+        # A change of the power source still acts at once, and ends the hold-off: its echo too.
+        self.assertTrue(mac.event(battery=False) and mac.event(battery=True))
+        self.assertEqual(mac.log().count(F), 6)
 
     def test_receive_buffer_overflow_counts_as_a_change(self):
         self.assertTrue(self.mac.start().started())

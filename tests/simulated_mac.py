@@ -45,10 +45,13 @@ def activity(pid):
 
 
 def wait_for(condition, seconds=10):
+    """Whether CONDITION held at some look within SECONDS (looked at once more after them)."""
     deadline = time.monotonic() + seconds
-    while not condition() and time.monotonic() < deadline:
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
         time.sleep(0.002)
-    return condition()
+    return True
 
 
 class Mac:
@@ -104,6 +107,14 @@ class Mac:
             queued = [int(s[4]) for s in sockets if s[1] == "15" and s[3] != "00000000"]
             in_poll = proc(pid, "syscall").split()[0] in POLL_CALLS
             return queued == [0] and in_poll and not proc(pid, f"task/{pid}/children")
+        except (OSError, IndexError):
+            return False
+
+    def asleep(self):
+        """Whether the service is idle with no timer armed: poll's timeout is none."""
+        try:
+            call = proc(self.process.pid, "syscall").split()
+            return self.idle() and call[3] in ({"0xffffffff"} if call[0] == "7" else {"0x0"})
         except (OSError, IndexError):
             return False
 

@@ -28,9 +28,10 @@ namespace halvorsten {
 struct PowerEvents {
   Fd uevents;
   Fd settings;  // none when the settings cannot be watched
-  PowerEventCallback powerSourceChanged, settingsChanged;
+  PowerEventCallback powerSourceChanged, settingsChanged, timerFired;
   void* context;
   SupplyMemory supplies;
+  long long timerDueMs = -1;  // on monotonicMs(); -1 while the timer is not armed
 };
 
 namespace {
@@ -96,6 +97,18 @@ Drain drain(int fd, Judge callsForPass) {
   }
 }
 
+// Whether a batch of inotify events says that the watch itself has ended (IN_IGNORED: the
+// folder was removed or its file system unmounted).
+bool watchEnded(std::string_view batch) {
+  for (std::size_t at = 0; at + sizeof(inotify_event) <= batch.size();) {
+    inotify_event event;
+    batch.copy(reinterpret_cast<char*>(&event), sizeof event, at);
+    if (event.mask & IN_IGNORED) return true;
+    at += sizeof event + event.len;
+  }
+  return false;
+}
+
 Fd watchSettings() {
   Fd watch(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
   if (watch && ::inotify_add_watch(watch.get(), HALVORSTEN_SETTINGS_NOTICES,
@@ -108,7 +121,8 @@ Fd watchSettings() {
 }  // namespace
 
 PowerEvents* createPowerEvents(PowerEventCallback powerSourceChanged,
-                               PowerEventCallback settingsChanged, void* context) {
+                               PowerEventCallback settingsChanged, PowerEventCallback timerFired,
+                               void* context) {
   Fd uevents(
       ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT));
   if (!uevents) return nullptr;
@@ -118,8 +132,13 @@ PowerEvents* createPowerEvents(PowerEventCallback powerSourceChanged,
   if (::bind(uevents.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     return nullptr;
   }
-  return new PowerEvents{std::move(uevents), watchSettings(), powerSourceChanged,
-                         settingsChanged,    context,         {}};
+  return new PowerEvents{std::move(uevents),
+                         watchSettings(),
+                         powerSourceChanged,
+                         settingsChanged,
+                         timerFired,
+                         context,
+                         {}};
 }
 
 bool watchesSettings(const PowerEvents* events) { return static_cast<bool>(events->settings); }
@@ -127,30 +146,46 @@ bool watchesSettings(const PowerEvents* events) { return static_cast<bool>(event
 // Both sources are watched from creation on; the loop is the poll below.
 void addToCurrentLoop(PowerEvents*) {}
 
+void armTimer(PowerEvents* events, long delayMs) { events->timerDueMs = monotonicMs() + delayMs; }
+
+void disarmTimer(PowerEvents* events) { events->timerDueMs = -1; }
+
 void runCurrentLoop(PowerEvents* events) {
-  // poll skips a negative descriptor: without the settings' watch, only uevents are watched.
-  pollfd watched[] = {{events->uevents.get(), POLLIN, 0}, {events->settings.get(), POLLIN, 0}};
-  // Without the settings' watch, every power supply's uevent runs a pass, level ticks included,
-  // so that a switch-on on battery is still seen at the next one.
-  SupplyMemory* const supplies = events->settings ? &events->supplies : nullptr;
   for (;;) {
+    // poll skips a negative descriptor: without the settings' watch, only uevents are watched.
+    pollfd watched[] = {{events->uevents.get(), POLLIN, 0}, {events->settings.get(), POLLIN, 0}};
+    const long long leftMs = events->timerDueMs < 0 ? -1 : events->timerDueMs - monotonicMs();
     // A descriptor poll cannot watch any more is gone for good; waking on it again would spin.
-    if (retryOnEintr([&] { return ::poll(watched, 2, -1); }) < 0 ||
+    if (retryOnEintr(
+            [&] { return ::poll(watched, 2, leftMs < 0 ? -1 : static_cast<int>(leftMs)); }) < 0 ||
         ((watched[0].revents | watched[1].revents) & POLLNVAL)) {
       return;
     }
+    // Without the settings' watch, every power supply's uevent runs a pass, level ticks
+    // included, so that a switch-on on battery is still seen at the next one.
+    SupplyMemory* const supplies = events->settings ? &events->supplies : nullptr;
     const Drain power = drain(watched[0].fd, [&](std::string_view event) {
       return mayChangePowerSource(event, supplies);
     });
-    // Any notice in the folder is a change of the settings.
-    const Drain settings = events->settings
-                               ? drain(watched[1].fd, [](std::string_view) { return true; })
-                               : Drain::Quiet;
-    if (power == Drain::Failed || settings == Drain::Failed) return;
+    // Any notice in the folder is a change of the settings; the watch's own end counts as one,
+    // after which the watch is gone.
+    bool watchGone = false;
+    const Drain settings = events->settings ? drain(watched[1].fd,
+                                                    [&](std::string_view batch) {
+                                                      watchGone = watchGone || watchEnded(batch);
+                                                      return true;
+                                                    })
+                                            : Drain::Quiet;
+    if (watchGone) events->settings.reset();
+    if (power == Drain::Failed || (settings == Drain::Failed && !watchGone)) return;
     if (power == Drain::PassCalledFor) {
       events->powerSourceChanged(events->context);
     } else if (settings == Drain::PassCalledFor) {
       events->settingsChanged(events->context);
+    }
+    if (events->timerDueMs >= 0 && monotonicMs() >= events->timerDueMs) {
+      events->timerDueMs = -1;
+      events->timerFired(events->context);
     }
   }
 }

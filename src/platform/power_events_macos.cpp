@@ -4,8 +4,9 @@
 //   HandlePublishAllPowerSources: kIOPSNotifyPowerSource when the adapter's state changed);
 // - the power-management settings' Darwin notification, on a mach port wrapped as a CFMachPort,
 //   as IOKitUser's ps.subproj/IOPowerSources.c (doCreatePSRLS) wraps its own.
-// Callbacks arrive only while the loop runs, and the pass waits for pmset with waitpid,
-// outside the loop, so passes never nest: what arrives meanwhile is delivered after the pass.
+// - a one-shot CFRunLoopTimer on the same loop, made when armed and gone once it has fired.
+// Callbacks arrive only while the loop runs, and the pass waits for pmset with kqueue, outside
+// the loop, so passes never nest: what arrives meanwhile is delivered after the pass.
 #include <CoreFoundation/CFMachPort.h>
 #include <CoreFoundation/CoreFoundation.h>
 #include <IOKit/ps/IOPowerSources.h>
@@ -28,16 +29,17 @@ constexpr char kSettingsChanged[] = "com.apple.system.powermanagement.prefschang
 }  // namespace
 
 struct PowerEvents {
-  PowerEventCallback settingsChanged;
+  PowerEventCallback settingsChanged, timerFired;
   void* context;
   CFRunLoopSourceRef powerSource = nullptr;  // each: one reference, from the creating call
   CFMachPortRef settingsPort = nullptr;
   CFRunLoopSourceRef settingsSource = nullptr;
   int settingsToken = 0;  // Libnotify's registration, which owns the mach port
   bool registered = false;
+  CFRunLoopTimerRef timer = nullptr;  // one reference, from the creating call, while armed
 
-  PowerEvents(PowerEventCallback settingsChanged, void* context)
-      : settingsChanged(settingsChanged), context(context) {}
+  PowerEvents(PowerEventCallback settingsChanged, PowerEventCallback timerFired, void* context)
+      : settingsChanged(settingsChanged), timerFired(timerFired), context(context) {}
   PowerEvents(const PowerEvents&) = delete;
   PowerEvents& operator=(const PowerEvents&) = delete;
   ~PowerEvents();
@@ -50,6 +52,15 @@ namespace {
 void noticeArrived(CFMachPortRef, void*, CFIndex, void* info) {
   const PowerEvents* const events = static_cast<const PowerEvents*>(info);
   events->settingsChanged(events->context);
+}
+
+// The timer's callback. The run loop holds the timer while it fires and invalidates a one-shot
+// timer afterwards (CF, CFRunLoop.c, __CFRunLoopDoTimer), so ours can go first.
+void timerRanOut(CFRunLoopTimerRef, void* info) {
+  PowerEvents* const events = static_cast<PowerEvents*>(info);
+  CFRelease(events->timer);
+  events->timer = nullptr;
+  events->timerFired(events->context);
 }
 
 // Releases whatever part of the settings' watch is held.
@@ -92,14 +103,16 @@ bool watchSettings(PowerEvents& events) {
 }  // namespace
 
 PowerEvents::~PowerEvents() {
+  disarmTimer(this);
   if (powerSource) CFRelease(powerSource);
   unwatchSettings(*this);
 }
 
 PowerEvents* createPowerEvents(PowerEventCallback powerSourceChanged,
-                               PowerEventCallback settingsChanged, void* context) {
+                               PowerEventCallback settingsChanged, PowerEventCallback timerFired,
+                               void* context) {
   static_assert(std::is_same_v<PowerEventCallback, IOPowerSourceCallbackType>);
-  auto events = std::make_unique<PowerEvents>(settingsChanged, context);
+  auto events = std::make_unique<PowerEvents>(settingsChanged, timerFired, context);
   // Without the settings' notification, a switch-on on battery would go unseen until the
   // adapter changes; IOKit's every-change notification (each percent or minute of the
   // battery) at least sees it at the next tick.
@@ -117,6 +130,23 @@ void addToCurrentLoop(PowerEvents* events) {
   CFRunLoopAddSource(loop, events->powerSource, kCFRunLoopDefaultMode);
   if (events->settingsSource)
     CFRunLoopAddSource(loop, events->settingsSource, kCFRunLoopDefaultMode);
+}
+
+void armTimer(PowerEvents* events, long delayMs) {
+  disarmTimer(events);
+  CFRunLoopTimerContext context{0, events, nullptr, nullptr, nullptr};
+  // No interval: it fires once. The loop is the main thread's, where every callback runs.
+  events->timer =
+      CFRunLoopTimerCreate(kCFAllocatorDefault, CFAbsoluteTimeGetCurrent() + delayMs / 1000.0, 0, 0,
+                           0, timerRanOut, &context);
+  if (events->timer) CFRunLoopAddTimer(CFRunLoopGetCurrent(), events->timer, kCFRunLoopDefaultMode);
+}
+
+void disarmTimer(PowerEvents* events) {
+  if (!events->timer) return;
+  CFRunLoopTimerInvalidate(events->timer);
+  CFRelease(events->timer);
+  events->timer = nullptr;
 }
 
 void runCurrentLoop(PowerEvents*) { CFRunLoopRun(); }

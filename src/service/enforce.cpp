@@ -12,13 +12,13 @@ bool enforce() { return enforce(providingPowerSourceType(), kPmsetPath, closedLi
 bool enforce(const std::optional<std::string>& powerSourceType, const char* tool,
              bool (*lidShouldSleep)()) {
   // The cheap in-process question first: off battery, no process is started at all.
-  if (powerSourceType != "Battery Power") return true;
+  if (powerSourceType != "Battery Power") return false;
   // Only a definite "on" is acted upon; a report that cannot be read is no reason to act.
-  if (sleepDisabled(tool) != true) return true;
+  if (sleepDisabled(tool) != true) return false;
   log("On battery with disablesleep=1 — clearing to protect the battery.");
   if (!clearDisableSleep(tool)) {
     log("Failed to clear disablesleep.");
-    return false;
+    return true;
   }
   log("disablesleep cleared.");
   // The power manager looks at a closed lid again when the lid or the adapter changes, not when

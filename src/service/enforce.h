@@ -10,8 +10,8 @@ namespace halvorsten {
 // switch the setting off and log the intention and the outcome; after a clear, when the lid is
 // closed and a closed lid should sleep the machine, ask the system to sleep and log that. Keeps
 // no state between passes, never fails towards its caller, and on mains power starts no
-// process and writes nothing. Blocks while pmset runs. False only when it found the setting on
-// and could not switch it off.
+// process and writes nothing. Blocks while pmset runs. True when it found the setting on, and so
+// tried to switch it off, whether that worked or not.
 bool enforce();
 
 // The same pass for a power-source type already read from the platform, the tool at `tool`

@@ -1,13 +1,16 @@
 // The service's entry point: one pass at once, then one pass for every change of the power
-// source or of the power-management settings, for the rest of the process's life. No arguments,
+// source or of the power-management settings (held back a while when they keep coming back),
+// for the rest of the process's life. No arguments,
 // environment or configuration are read, and nothing is written but the activity log.
 #include <fcntl.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
 #include "activitylog/activity_log.h"
+#include "platform/fd.h"
 #include "platform/power_events.h"
 #include "service/enforce.h"
 
@@ -18,15 +21,77 @@
 
 namespace {
 
-// Whether the last pass found the setting on and could not switch it off. pmset announces its
-// attempt like any other change of the settings, and acting on that announcement would only try
-// the same again, and again: after a failed clear, only a change of the power source runs a pass.
-bool clearFailed = false;
+using namespace halvorsten;
 
-void powerSourceChanged(void*) { clearFailed = !halvorsten::enforce(); }
+PowerEvents* events = nullptr;  // held for the life of the process
+bool watchingSettings = false;
+
+void logSettingsUnwatched() {
+  log("Cannot watch the power-management settings — checking at every power-source update "
+      "instead.");
+}
+
+// A settings change that comes back right after the service switched sleep prevention off is
+// not answered at the speed it comes back. After a clear (or a failed one) made for a change of
+// the settings, further changes are held for a while, and one pass runs at the end for all of
+// them. Each clear made at the end of a hold-off doubles the next, up to five minutes; a pass
+// there that finds nothing to clear, or a change of the power source, ends the run of them.
+// The service's own clear is announced like any other change: its echo is held too, and costs
+// the one pass at the end.
+constexpr long kFirstHoldOffMs = 1000, kLongestHoldOffMs = 5 * 60 * 1000;
+long holdOffMs = 0;          // the length of the latest hold-off; 0 when there is none
+long long holdOffEndMs = 0;  // when it ends, on monotonicMs()
+bool changeHeld = false;     // a change came within it: the timer is armed for its end
+
+void holdOff(long ms) {
+  if (ms == kLongestHoldOffMs && holdOffMs != kLongestHoldOffMs) {
+    log("Sleep prevention keeps being switched on again — switching it off at most every 5 "
+        "minutes.");
+  }
+  holdOffMs = ms;
+  holdOffEndMs = monotonicMs() + ms;
+}
+
+void endHoldOffs() {
+  holdOffMs = 0;
+  changeHeld = false;
+  disarmTimer(events);
+}
+
+// On Linux the settings' watch can end while the service runs; the service then checks at
+// every power-source update, and says so once.
+void noticeUnwatchedSettings() {
+  if (!watchingSettings || watchesSettings(events)) return;
+  watchingSettings = false;
+  logSettingsUnwatched();
+}
+
+void powerSourceChanged(void*) {
+  noticeUnwatchedSettings();
+  endHoldOffs();
+  enforce();
+}
 
 void settingsChanged(void*) {
-  if (!clearFailed) clearFailed = !halvorsten::enforce();
+  noticeUnwatchedSettings();
+  const long long leftMs = holdOffEndMs - monotonicMs();
+  if (holdOffMs > 0 && leftMs > 0) {
+    if (!changeHeld) armTimer(events, static_cast<long>(leftMs));
+    changeHeld = true;
+    return;
+  }
+  endHoldOffs();
+  if (enforce()) holdOff(kFirstHoldOffMs);
+}
+
+// The end of a hold-off within which a change came.
+void holdOffEnded(void*) {
+  changeHeld = false;
+  if (enforce()) {
+    holdOff(std::min(2 * holdOffMs, kLongestHoldOffMs));
+  } else {
+    endHoldOffs();
+  }
 }
 
 // Opens the null device on any of standard input, output and error that came closed, so that
@@ -51,27 +116,23 @@ void reapOwnChildren() {
 }  // namespace
 
 int main() {
-  using namespace halvorsten;
   logURL = HALVORSTEN_LOG;
   openMissingStandardDescriptors();
   reapOwnChildren();
 
   // Subscribed first, so that what changes during the first pass is delivered right after it.
-  // Held for the life of the process.
-  PowerEvents* const events = createPowerEvents(powerSourceChanged, settingsChanged, nullptr);
+  events = createPowerEvents(powerSourceChanged, settingsChanged, holdOffEnded, nullptr);
   if (events) addToCurrentLoop(events);
 
   // A machine already on battery with the setting on is corrected at once.
-  powerSourceChanged(nullptr);
+  enforce();
 
   if (!events) {
     log("Failed to create power-source notification source — exiting.");
     std::exit(1);
   }
-  if (!watchesSettings(events)) {
-    log("Cannot watch the power-management settings — checking at every power-source update "
-        "instead.");
-  }
+  watchingSettings = watchesSettings(events);
+  if (!watchingSettings) logSettingsUnwatched();
   log("Halvorsten started; watching power source (event-driven, no polling).");
   runCurrentLoop(events);
   releasePowerEvents(events);

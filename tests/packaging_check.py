@@ -29,7 +29,7 @@ if shutil.which("mandoc"):
     rendered = subprocess.run(["mandoc", "-Tutf8", man], capture_output=True, text=True).stdout
     rendered = " ".join(re.sub(r".\x08", "", rendered).split())  # without overstrike
     messages = {message for source in (project / "src").rglob("*.cpp")
-                for call in re.findall(r"\blog(?:FailureOnce)?\((.*?)\);", source.read_text(), re.S)
+                for call in re.findall(r"\blog(?:Failure)?(?:Once)?\((.*?)\);", source.read_text(), re.S)
                 for message in re.findall(r'"([^"]+)"', call)}
     failures += [f"man page lacks {m!r}" for m in sorted(messages) if m.strip() not in rendered]
     if len(messages) < 13:

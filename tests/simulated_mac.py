@@ -18,12 +18,23 @@ POLL_CALLS = {"7", "271", "73"}  # poll and ppoll on x86_64, ppoll on aarch64
 
 
 def enter_private_network():
-    """Runs this program again in a network namespace of its own (as root, or else in a user
-    namespace), so that the uevents it sends reach only the services it starts."""
+    """Runs this program again in network and mount namespaces of its own (as root, or else in a
+    user namespace), so that the uevents it sends reach only the services it starts, and lays a
+    /dev of its own there, where /dev/log (syslog's socket) is the simulated Mac's."""
     if os.environ.get("HALVORSTEN_PRIVATE_NETWORK") != "1":
         os.environ["HALVORSTEN_PRIVATE_NETWORK"] = "1"
-        flags = "-n" if os.geteuid() == 0 else "-rn"
-        os.execvp("unshare", ["unshare", flags, sys.executable, *sys.argv])
+        flags = "-nm" if os.geteuid() == 0 else "-rnm"
+        os.execvp("unshare", [
+            "unshare", flags, "sh", "-ec", """
+            dev=$(mktemp -d); mount -t tmpfs -o mode=755 dev "$dev"
+            for name in null zero full random urandom tty; do
+              : >"$dev/$name"; mount --bind "/dev/$name" "$dev/$name"
+            done
+            ln -s /proc/self/fd "$dev/fd"
+            mount --rbind "$dev" /dev
+            # syslog(3) blocks while /dev/log's queue is full: room for every line a run writes.
+            echo 10000 >/proc/sys/net/unix/max_dgram_qlen
+            exec "$@" """, "sh", sys.executable, *sys.argv])
 
 
 def send_uevent(subsystem="power_supply", fields=(), devpath="/devices/virtual/x"):
@@ -58,7 +69,14 @@ class Mac:
     """A fresh simulated Mac in ROOT: on mains power, sleep prevention off, the lid open."""
 
     def __init__(self, service, root):
-        self.service, self.root, self.process = service, pathlib.Path(root), None
+        self.service, self.root, self.process, self.loop_poll = service, pathlib.Path(root), None, None
+        # What the service sends to syslog, heard at /dev/log in the private /dev.
+        self.syslog = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        if os.environ.get("HALVORSTEN_PRIVATE_NETWORK") == "1":
+            pathlib.Path("/dev/log").unlink(missing_ok=True)
+            self.syslog.bind("/dev/log")
+        self.syslog.setblocking(False)
+        self.syslog_heard = []
         shutil.rmtree(self.root, ignore_errors=True)
         for folder in ("Logs", "power_supply/AC", "power_supply/BAT0", "lid/LID0", "notices"):
             (self.root / folder).mkdir(parents=True)
@@ -86,6 +104,15 @@ class Mac:
         path = self.root / name
         return path.read_text(errors="replace").splitlines() if path.exists() else []
 
+    def heard(self):
+        """What has reached syslog: (priority, message) pairs."""
+        while True:
+            try:
+                datagram = self.syslog.recv(65536).decode()
+            except BlockingIOError:
+                return self.syslog_heard
+            self.syslog_heard.append((int(datagram[1:datagram.index(">")]), datagram.split("]: ", 1)[1]))
+
     def log(self):
         """The log's messages, their timestamps taken off."""
         stamp = re.compile(r"^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] ")
@@ -100,12 +127,15 @@ class Mac:
         return self
 
     def idle(self):
-        """Whether the service has read every event sent, sleeps in poll and has no child."""
+        """Whether the service has read every event sent, sleeps in its loop's poll (not in the
+        one that watches a child: once started, the loop's is known by its descriptors' place)
+        and has no child."""
         pid = self.process.pid
         try:
             sockets = [line.split() for line in proc(pid, "net/netlink").splitlines()[1:]]
             queued = [int(s[4]) for s in sockets if s[1] == "15" and s[3] != "00000000"]
-            in_poll = proc(pid, "syscall").split()[0] in POLL_CALLS
+            call = proc(pid, "syscall").split()
+            in_poll = call[0] in POLL_CALLS and self.loop_poll in (None, call[1])
             return queued == [0] and in_poll and not proc(pid, f"task/{pid}/children")
         except (OSError, IndexError):
             return False
@@ -145,7 +175,11 @@ class Mac:
         return not heard or wait_for(lambda: activity(self.process.pid)[1] > woke and self.idle())
 
     def started(self):
-        return wait_for(lambda: self.log()[-1:] == [STARTED]) and wait_for(self.idle)
+        self.loop_poll = None
+        if not (wait_for(lambda: self.log()[-1:] == [STARTED]) and wait_for(self.idle)):
+            return False
+        self.loop_poll = proc(self.process.pid, "syscall").split()[1]
+        return True
 
     def stop(self):
         if self.process and self.process.poll() is None:

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/fd.h"
+#include "platform/system_log.h"
 
 namespace halvorsten {
 
@@ -20,7 +21,9 @@ std::string logLine(std::string_view message, std::time_t when) {
   return line;
 }
 
-void log(std::string_view message) {
+namespace {
+
+void appendToFile(std::string_view message) {
   const std::string line = logLine(message, std::time(nullptr));
   // O_APPEND puts every write at the end, even when another process appends meanwhile, and
   // O_CREAT without O_TRUNC never destroys what is there. O_NOFOLLOW refuses a symbolic link
@@ -37,6 +40,18 @@ void log(std::string_view message) {
     if (n <= 0) return;
     rest.remove_prefix(static_cast<std::size_t>(n));
   }
+}
+
+}  // namespace
+
+void log(std::string_view message) {
+  appendToFile(message);
+  logToSystem(message, false);
+}
+
+void logFailure(std::string_view message) {
+  appendToFile(message);
+  logToSystem(message, true);
 }
 
 }  // namespace halvorsten

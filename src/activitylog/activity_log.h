@@ -1,4 +1,5 @@
-// The activity log: a plain-text file of timestamped lines, the service's only output.
+// The activity log: a plain-text file of timestamped lines, each also sent to the system's
+// log; the service's only output.
 #pragma once
 
 #include <ctime>
@@ -11,11 +12,15 @@ namespace halvorsten {
 extern std::string logURL;
 
 // Appends "[<UTC time>] <message>\n" to the file at logURL, creating it (mode 0644) when it is
-// missing. Never fails towards the caller: a line that cannot be written is lost silently.
-// The file is only ever appended to, and only when it is a regular file with a single link, so
-// nothing planted at the path (a symbolic or hard link, a FIFO, a directory) can redirect or
-// block the write.
+// missing, and sends the message to the system's log as well, at its default level. Never
+// fails towards the caller: a line that cannot be written is lost silently, in one place or
+// both. The file is only ever appended to, and only when it is a regular file with a single
+// link, so nothing planted at the path (a symbolic or hard link, a FIFO, a directory) can
+// redirect or block the write.
 void log(std::string_view message);
+
+// The same for a failure: the system's log takes it at its error level.
+void logFailure(std::string_view message);
 
 // The line for `message` at `when`: "[YYYY-MM-DDTHH:MM:SSZ] message\n", in UTC whatever the
 // machine's time zone. The message is written as it is, line feeds included.

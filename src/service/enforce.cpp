@@ -17,7 +17,7 @@ bool enforce(const std::optional<std::string>& powerSourceType, const char* tool
   if (sleepDisabled(tool) != true) return false;
   log("On battery with disablesleep=1 — clearing to protect the battery.");
   if (!clearDisableSleep(tool)) {
-    log("Failed to clear disablesleep.");
+    logFailure("Failed to clear disablesleep.");
     return true;
   }
   log("disablesleep cleared.");
@@ -26,7 +26,7 @@ bool enforce(const std::optional<std::string>& powerSourceType, const char* tool
   // machine awake on battery after the clear, so the pass asks for the sleep the lid asked for.
   if (!lidShouldSleep()) return true;
   log("Lid closed — asking the system to sleep.");
-  if (!requestSleep(tool)) log("Failed to request sleep.");
+  if (!requestSleep(tool)) logFailure("Failed to request sleep.");
   return true;
 }
 

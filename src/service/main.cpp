@@ -27,7 +27,8 @@ PowerEvents* events = nullptr;  // held for the life of the process
 bool watchingSettings = false;
 
 void logSettingsUnwatched() {
-  log("Cannot watch the power-management settings — checking at every power-source update "
+  logFailure(
+      "Cannot watch the power-management settings — checking at every power-source update "
       "instead.");
 }
 
@@ -128,7 +129,7 @@ int main() {
   enforce();
 
   if (!events) {
-    log("Failed to create power-source notification source — exiting.");
+    logFailure("Failed to create power-source notification source — exiting.");
     std::exit(1);
   }
   watchingSettings = watchesSettings(events);

@@ -42,7 +42,7 @@ constexpr int kDeadlineMs = HALVORSTEN_PMSET_DEADLINE_MS;
 bool failureLogged = false;
 
 void logFailureOnce(const std::string& line) {
-  if (!failureLogged) log(line);
+  if (!failureLogged) logFailure(line);
   failureLogged = true;
 }
 
@@ -152,7 +152,7 @@ ToolRun runTool(const char* tool, std::initializer_list<const char*> args, std::
 ToolRun runQuietly(const char* tool, std::initializer_list<const char*> args) {
   const ToolRun run = runTool(tool, args, nullptr);
   if (run.launchError != 0)
-    log(std::string("pmset launch failed: ") + std::strerror(run.launchError));
+    logFailure(std::string("pmset launch failed: ") + std::strerror(run.launchError));
   return run;
 }
 

@@ -192,6 +192,9 @@ if __name__ == "__main__":
     mac = Mac(*sys.argv[1:3])
     if not mac.start().started():
         sys.exit("demo: the service did not start")
+    print(f"The service, built for this simulated Mac: {mac.service}\nIts log: {mac.root / 'Logs'}")
+    times = lambda n: f"{n} time{'s' * (n != 1)}"
+    shown = 0
     for step, change in (
             ("The service starts on mains power: nothing to do", {}),
             ("Someone runs 'pmset -a disablesleep 1': on mains it is left alone", {"switch_on": 1}),
@@ -208,8 +211,13 @@ if __name__ == "__main__":
         mac.tick(ticks)
         if switch_on:
             mac.pmset("-a", "disablesleep", "1")
-        print(f"\n== {step}\n   sleep prevention (disablesleep): "
-              f"{['off', 'on'][mac.lines('state') == ['1']]}; pmset has run {len(mac.lines('calls'))} times"
-              f"\n   the log:")
-        print("".join(f"     {line}\n" for line in mac.lines("Logs/Quorvani-Halvorsten.log")), end="")
+        wait_for(mac.asleep)
+        runs = mac.lines("calls")
+        people = sum(run.startswith("[-a][disablesleep][1]") for run in runs)
+        log = mac.lines("Logs/Quorvani-Halvorsten.log")
+        print(f"\n== {step}\n   sleep prevention (disablesleep): {['off', 'on'][mac.lines('state') == ['1']]}; "
+              f"pmset run by the service {times(len(runs) - people)}, by people {times(people)}, so far"
+              f"\n   new in the log:{' nothing' if len(log) == shown else ''}")
+        print("".join(f"     {line}\n" for line in log[shown:]), end="")
+        shown = len(log)
     mac.stop()

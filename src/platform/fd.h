@@ -1,15 +1,13 @@
 // Small POSIX helpers shared by every part of the service: an owned file descriptor, the
-// retry that every blocking call needs when a signal interrupts it, a bounded read of a
-// child's output, and the clock that deadlines are measured on.
+// retry that every blocking call needs when a signal interrupts it, and the clock that
+// deadlines are measured on.
 #pragma once
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstddef>
 #include <ctime>
-#include <string>
 
 namespace halvorsten {
 
@@ -60,21 +58,6 @@ auto retryOnEintr(Call call) {
 inline bool setCloseOnExec(int fd) {
   const int flags = ::fcntl(fd, F_GETFD);
   return flags != -1 && ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC) != -1;
-}
-
-// What one read of a child's output brought.
-enum class Took { Some, End, TooMuch, Failed };
-
-// Reads what `fd` holds now, after its owner was told it may be read, and appends it to `text`,
-// unless that would make `text` longer than `capBytes`.
-inline Took takeOutput(int fd, std::string& text, std::size_t capBytes) {
-  char buffer[64 * 1024];
-  const ssize_t n = retryOnEintr([&] { return ::read(fd, buffer, sizeof buffer); });
-  if (n < 0) return errno == EAGAIN ? Took::Some : Took::Failed;
-  if (n == 0) return Took::End;
-  if (text.size() + static_cast<std::size_t>(n) > capBytes) return Took::TooMuch;
-  text.append(buffer, static_cast<std::size_t>(n));
-  return Took::Some;
 }
 
 // Milliseconds on a clock that only ever moves forward, for measuring how long is left.

@@ -6,9 +6,14 @@
 
 #include <spawn.h>
 #include <sys/types.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
+#include <optional>
 #include <string>
+
+#include "platform/fd.h"
 
 namespace halvorsten {
 
@@ -33,5 +38,22 @@ enum class ChildEnd {
 // reap, whatever the answer.
 ChildEnd watchChild(pid_t child, int output, std::string* text, std::size_t capBytes,
                     int deadlineMs);
+
+// One read of the child's output for watchChild, once `output` may be read: appends what it
+// holds to `text` and goes on (nothing), sets `drained` at end of file and goes on, or ends the
+// watch when `text` would grow beyond `capBytes` or the read fails.
+inline std::optional<ChildEnd> takeOutput(int output, std::string& text, std::size_t capBytes,
+                                          bool& drained) {
+  char buffer[64 * 1024];
+  const ssize_t n = retryOnEintr([&] { return ::read(output, buffer, sizeof buffer); });
+  if (n < 0 && errno != EAGAIN) return ChildEnd::Failed;
+  if (n <= 0) {
+    drained = n == 0;
+    return std::nullopt;
+  }
+  if (text.size() + static_cast<std::size_t>(n) > capBytes) return ChildEnd::WroteTooMuch;
+  text.append(buffer, static_cast<std::size_t>(n));
+  return std::nullopt;
+}
 
 }  // namespace halvorsten

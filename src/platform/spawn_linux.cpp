@@ -32,17 +32,10 @@ ChildEnd watchChild(pid_t child, int output, std::string* text, std::size_t capB
     }
     if (watched[0].revents) watched[0].fd = -1;
     if (watched[1].revents) {
-      switch (takeOutput(output, *text, capBytes)) {
-        case Took::Some:
-          break;
-        case Took::End:
-          watched[1].fd = -1;
-          break;
-        case Took::TooMuch:
-          return ChildEnd::WroteTooMuch;
-        case Took::Failed:
-          return ChildEnd::Failed;
-      }
+      bool drained = false;
+      if (const std::optional<ChildEnd> end = takeOutput(output, *text, capBytes, drained))
+        return *end;
+      if (drained) watched[1].fd = -1;
     }
   }
   return ChildEnd::Ended;

@@ -68,19 +68,10 @@ ChildEnd watchChild(pid_t child, int output, std::string* text, std::size_t capB
     if (news.filter == EVFILT_TIMER) return ChildEnd::TimedOut;
     if (news.filter == EVFILT_PROC) ended = true;
     if (news.filter != EVFILT_READ) continue;
-    switch (takeOutput(output, *text, capBytes)) {
-      case Took::Some:
-        break;
-      case Took::End:
-        // At end of file the filter would report the same for ever.
-        drained = true;
-        change(queue.get(), static_cast<uintptr_t>(output), EVFILT_READ, EV_DELETE, 0, 0);
-        break;
-      case Took::TooMuch:
-        return ChildEnd::WroteTooMuch;
-      case Took::Failed:
-        return ChildEnd::Failed;
-    }
+    if (const std::optional<ChildEnd> end = takeOutput(output, *text, capBytes, drained))
+      return *end;
+    // At end of file the filter would report the same for ever.
+    if (drained) change(queue.get(), static_cast<uintptr_t>(output), EVFILT_READ, EV_DELETE, 0, 0);
   }
   return ChildEnd::Ended;
 }

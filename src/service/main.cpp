@@ -85,14 +85,11 @@ void settingsChanged(void*) {
   if (enforce()) holdOff(kFirstHoldOffMs);
 }
 
-// The end of a hold-off within which a change came.
+// The end of a hold-off within which a change came. When its pass finds nothing to clear, the
+// run of hold-offs is over: the next change comes after this one's end, and runs at once.
 void holdOffEnded(void*) {
   changeHeld = false;
-  if (enforce()) {
-    holdOff(std::min(2 * holdOffMs, kLongestHoldOffMs));
-  } else {
-    endHoldOffs();
-  }
+  if (enforce()) holdOff(std::min(2 * holdOffMs, kLongestHoldOffMs));
 }
 
 // Opens the null device on any of standard input, output and error that came closed, so that

@@ -96,9 +96,11 @@ class EndToEnd(unittest.TestCase):
             self.assertEqual(mac.lines("state"), ["0"])
             return mac.log()[seen:]
 
-        lines = after(20)  # cleared at once, at one second, and at three if they still came
-        self.assertLessEqual(len(lines), 6)
-        self.assertEqual(lines, [I, C] * (len(lines) // 2))
+        # Cleared at once and at one second (and at three, if they still came); a clear whose check
+        # saw one of them may fail, and is tried again at the end of its hold-off.
+        lines = after(20)
+        self.assertLessEqual(len(lines), 8)
+        self.assertTrue(all(lines[i:i + 2] in ([I, C], [I, F]) for i in range(0, len(lines), 2)), lines)
         # Switched on again between the clear and its check: repaired at the end of the hold-off.
         self.assertEqual(after(1, 'echo 1 >"$D/state"; : >>"$D/notices/x"; rm "$D/$args"; exit 0\n'),
                          [I, F, I, C])

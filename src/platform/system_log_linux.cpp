@@ -1,25 +1,55 @@
-// Linux backend of the system-log seam: syslog(3), facility daemon, whose socket glibc opens
-// close-on-exec at the first line and opens again if it was lost; a line is dropped when no
-// one listens at /dev/log.
+// Linux backend of the system-log seam: the datagram that syslog(3) would send to /dev/log
+// (facility daemon, "<PRI>Mmm dd hh:mm:ss halvorsten[PID]: message"), which the journal and
+// syslog daemons take in, but sent without ever waiting. syslog(3) blocks while the listener's
+// queue is full, and a stalled listener would then stall the service with it; here a line that
+// finds the queue full is dropped, as is one sent while nobody listens.
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <syslog.h>
+#include <unistd.h>
 
+#include <ctime>
 #include <string>
 
+#include "platform/fd.h"
 #include "platform/system_log.h"
 
 namespace halvorsten {
 namespace {
 
-// Names the service, its process and its facility once, before the first line.
-struct Opened {
-  Opened() { ::openlog("halvorsten", LOG_PID, LOG_DAEMON); }
-};
+// Connected at the first line, and again after the listener went away (a restarted journal).
+Fd listener;
+
+bool connectListener() {
+  listener.reset(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string_view("/dev/log").copy(address.sun_path, sizeof address.sun_path - 1);
+  if (listener &&
+      ::connect(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    listener.reset();
+  }
+  return static_cast<bool>(listener);
+}
 
 }  // namespace
 
 void logToSystem(std::string_view message, bool failure) {
-  static const Opened opened;
-  ::syslog(failure ? LOG_ERR : LOG_NOTICE, "%s", std::string(message).c_str());
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  char stamp[sizeof "Mmm dd hh:mm:ss"] = "";
+  if (::localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "%b %e %T", &local);
+  std::string datagram = "<" + std::to_string(LOG_DAEMON | (failure ? LOG_ERR : LOG_NOTICE)) + ">" +
+                         stamp + " halvorsten[" + std::to_string(::getpid()) + "]: ";
+  datagram.append(message);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!listener && !connectListener()) return;
+    if (::send(listener.get(), datagram.data(), datagram.size(), MSG_NOSIGNAL) >= 0 ||
+        errno == EAGAIN) {
+      return;
+    }
+    listener.reset();
+  }
 }
 
 }  // namespace halvorsten

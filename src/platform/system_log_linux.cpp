@@ -8,6 +8,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <ctime>
 #include <string>
 
@@ -39,8 +40,11 @@ void logToSystem(std::string_view message, bool failure) {
   std::tm local{};
   char stamp[sizeof "Mmm dd hh:mm:ss"] = "";
   if (::localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "%b %e %T", &local);
-  std::string datagram = "<" + std::to_string(LOG_DAEMON | (failure ? LOG_ERR : LOG_NOTICE)) + ">" +
-                         stamp + " halvorsten[" + std::to_string(::getpid()) + "]: ";
+  char header[64];
+  std::snprintf(header, sizeof header,
+                "<%d>%s halvorsten[%ld]: ", LOG_DAEMON | (failure ? LOG_ERR : LOG_NOTICE), stamp,
+                static_cast<long>(::getpid()));
+  std::string datagram = header;
   datagram.append(message);
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (!listener && !connectListener()) return;

@@ -47,12 +47,12 @@ TEST(PassTest, EachSituationRunsItsCommandsAndLogsItsLines) {
       {B, "[-g] echo ' standby 1'; exit", true, {Q}, {}},
       {B, "[-g] printf '\\377'", true, {Q}, {kU}},
       {B, "[-g] printf '\\377'", true, {Q}, {}},
+      {B, "[-g] head -c 2000000 /dev/zero", true, {Q}, {kBig}},  // failing another way
       {B, "", false, {Q, C, Q, L}, {kI, kC}},
       {B, "", true, {Q, C, Q, L, S}, {kI, kC, kL}},
       {B, "[-g] head -c 1000000 /dev/zero; echo", false, {Q, C, Q, L}, {kI, kC}},  // > a pipe
-      {B, "[-g] head -c 2000000 /dev/zero", true, {Q}, {kBig}},
-      {B, "[-g] echo ' SleepDisabled 1'; exit 3", true, {Q, C, Q}, {kI, kF}},  // status unread
-      {B, "[-g] sleep 7.25 &", true, {Q}, {"pmset -g" + kHung}, 500},          // output held open
+      {B, "[-g] echo ' SleepDisabled 1'; exit 3", true, {Q, C, Q}, {kI, kF}},      // status unread
+      {B, "[-g] sleep 7.25 &", true, {Q}, {"pmset -g" + kHung}, 500},  // output held open
       {B, "[-g] exec sleep 7.25", true, {Q}, {}, 500},
       {B,
        "[-a][disablesleep][0] exec sleep 7.25",

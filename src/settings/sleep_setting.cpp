@@ -37,13 +37,14 @@ constexpr char kNullDevice[] = "/dev/null";
 constexpr std::size_t kOutputCapBytes = 1024 * 1024;
 constexpr int kDeadlineMs = HALVORSTEN_PMSET_DEADLINE_MS;
 
-// Whether a run that went wrong has been logged since the last one that went well: a tool that
-// keeps failing is worth one line, not one a pass.
-bool failureLogged = false;
+// The line logged for the last run that went wrong since one went well, if any: a tool that
+// keeps failing the same way is worth one line, not one a pass; one that starts failing in
+// another way is worth another.
+std::string failureLogged;
 
 void logFailureOnce(const std::string& line) {
-  if (!failureLogged) logFailure(line);
-  failureLogged = true;
+  if (line != failureLogged) logFailure(line);
+  failureLogged = line;
 }
 
 // How one run of the tool went.
@@ -144,7 +145,7 @@ ToolRun runTool(const char* tool, std::initializer_list<const char*> args, std::
   if (run.end == ChildEnd::WroteTooMuch)
     logFailureOnce(command + " wrote more than 1 MiB — stopped it.");
   // A query has gone well only once its report has been read, below.
-  if (run.finished() && !output) failureLogged = false;
+  if (run.finished() && !output) failureLogged.clear();
   return run;
 }
 
@@ -181,7 +182,7 @@ std::optional<bool> sleepDisabled(const char* tool) {
     logFailureOnce("pmset -g answered with a report that is not UTF-8.");
     return answer;
   }
-  failureLogged = false;
+  failureLogged.clear();
   return answer;
 }
 

@@ -18,7 +18,7 @@ inline constexpr char kPmsetPath[] = HALVORSTEN_PMSET;
 // Every run of the tool is watched for at most ten seconds of the time the machine is awake
 // and a mebibyte of output; past either it is stopped, with whatever it started, and counts as
 // failed. A run that fails that way, a query whose tool cannot start and a report that is not
-// UTF-8 are logged, once until a run goes well again.
+// UTF-8 are logged, each once until a run goes well again.
 
 // Reads the setting from the tool's settings report ("pmset -g"). True: the setting is on;
 // false: it is off; nothing: the tool could not be started or was stopped, its report was not

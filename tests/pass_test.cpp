@@ -43,11 +43,12 @@ TEST(PassTest, EachSituationRunsItsCommandsAndLogsItsLines) {
       {nullptr, "", true, {}, {}},
       {"AC Power", "", true, {}, {}},
       {"battery power", "", true, {}, {}},
-      {B, "[-g] echo 0 >$D/state", true, {Q}, {}},
       {B, "[-g] echo ' standby 1'; exit", true, {Q}, {}},
       {B, "[-g] printf '\\377'", true, {Q}, {kU}},
       {B, "[-g] printf '\\377'", true, {Q}, {}},
       {B, "[-g] head -c 2000000 /dev/zero", true, {Q}, {kBig}},  // failing another way
+      {B, "[-g] echo 0 >$D/state", true, {Q}, {}},               // a query that goes well
+      {B, "[-g] head -c 2000000 /dev/zero", true, {Q}, {kBig}},
       {B, "", false, {Q, C, Q, L}, {kI, kC}},
       {B, "", true, {Q, C, Q, L, S}, {kI, kC, kL}},
       {B, "[-g] head -c 1000000 /dev/zero; echo", false, {Q, C, Q, L}, {kI, kC}},  // > a pipe

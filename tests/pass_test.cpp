@@ -51,10 +51,10 @@ TEST(PassTest, EachSituationRunsItsCommandsAndLogsItsLines) {
       {B, "[-g] head -c 2000000 /dev/zero", true, {Q}, {kBig}},
       {B, "", false, {Q, C, Q, L}, {kI, kC}},
       {B, "", true, {Q, C, Q, L, S}, {kI, kC, kL}},
-      {B, "[-g] head -c 1000000 /dev/zero; echo", false, {Q, C, Q, L}, {kI, kC}},  // > a pipe
-      {B, "[-g] echo ' SleepDisabled 1'; exit 3", true, {Q, C, Q}, {kI, kF}},      // status unread
-      {B, "[-g] sleep 7.25 &", true, {Q}, {"pmset -g" + kHung}, 500},  // output held open
-      {B, "[-g] exec sleep 7.25", true, {Q}, {}, 500},
+      {B, "[-g] head -c 100000 /dev/zero; echo", false, {Q, C, Q, L}, {kI, kC}},  // > a pipe
+      {B, "[-g] echo ' SleepDisabled 1'; exit 3", true, {Q, C, Q}, {kI, kF}},     // status unread
+      {B, "[-g] sleep 7.25 &", true, {Q}, {"pmset -g" + kHung}, 1000},  // output held open
+      {B, "[-g] exec sleep 7.25", true, {Q}, {}, 1000},
       {B,
        "[-a][disablesleep][0] exec sleep 7.25",
        true,

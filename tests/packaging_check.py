@@ -145,9 +145,9 @@ with tempfile.TemporaryDirectory() as volume:
 # stand-ins' (as above; "btm" is what sfltool dumps: OUR and ANOTHER job's dispositions), the
 # arguments, the exit status, the exact output.
 label = "com.quorvani.halvorsten"
-job_file, receipt = f"Library/LaunchDaemons/{label}.plist", "Library/Receipts/receipt"
+job_file = f"Library/LaunchDaemons/{label}.plist"
 status_rows = [
-    (f"log {job_file} {receipt} job=running btm=enabled,disabled source=Battery_Power setting=0", "", 0,
+    (f"log {job_file} receipt job=running btm=enabled,disabled source=Battery_Power setting=0", "", 0,
      f"Halvorsten {version} (package)\njob: system/{label}, running as pid 4242, last exit (never exited)\n"
      "Login Items: allowed\npower: Battery Power; sleep prevention: off\n"
      "the log's last lines (ROOT/Library/Logs/Quorvani-Halvorsten.log):\n"
@@ -157,7 +157,7 @@ status_rows = [
      f"Halvorsten {version} (clone)\njob: system/{label}, not in launchd\nLogin Items: allowed\n"
      "power: AC Power; sleep prevention: never set (off)\nverdict: not running: start it with sudo "
      f"launchctl bootstrap system ROOT/Library/LaunchDaemons/{label}.plist"),
-    (f"{job_file} {receipt} job=stopped btm=disabled,enabled source=AC_Power setting=1", "", 1,
+    (f"{job_file} receipt job=stopped btm=disabled,enabled source=AC_Power setting=1", "", 1,
      f"Halvorsten {version} (package)\njob: system/{label}, last exit 78: EX_CONFIG\nLogin Items: switched off\n"
      "power: AC Power; sleep prevention: on\nverdict: switched off under Login Items: switch Halvorsten on "
      "under System Settings > General > Login Items > Allow in the Background, then: sudo launchctl "
@@ -187,8 +187,6 @@ for files, argument, status, expected in status_rows:
             place = pathlib.Path(mac, name) if "/" in name else pathlib.Path(bin_, name)
             place.parent.mkdir(parents=True, exist_ok=True)
             place.write_text((value if name.endswith(".log") else value.replace("_", " ")) + "\n")
-        if receipt in files:
-            pathlib.Path(bin_, "receipt").write_text("")
         run = subprocess.run(["sh", f"{bin_}/halvorsten-status", *argument.split()], capture_output=True,
                              text=True, env=dict(os.environ, PATH=f"{bin_}:{os.environ['PATH']}"))
         if (run.returncode, run.stdout.replace(mac, "ROOT").rstrip("\n")) != (status, expected) or run.stderr:

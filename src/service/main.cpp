@@ -1,7 +1,7 @@
 // The service's entry point: one pass at once, then one pass for every change of the power
 // source or of the power-management settings (held back a while when they keep coming back),
-// for the rest of the process's life. No arguments,
-// environment or configuration are read, and nothing is written but the activity log.
+// for the rest of the process's life. No arguments, environment or configuration are read, and
+// nothing is written but the activity log and the system's log.
 #include <fcntl.h>
 #include <signal.h>
 
@@ -42,7 +42,6 @@ void logSettingsUnwatched() {
 constexpr long kFirstHoldOffMs = 1000, kLongestHoldOffMs = 5 * 60 * 1000;
 long holdOffMs = 0;          // the length of the latest hold-off; 0 when there is none
 long long holdOffEndMs = 0;  // when it ends, on monotonicMs()
-bool changeHeld = false;     // a change came within it: the timer is armed for its end
 
 void holdOff(long ms) {
   if (ms == kLongestHoldOffMs && holdOffMs != kLongestHoldOffMs) {
@@ -55,7 +54,6 @@ void holdOff(long ms) {
 
 void endHoldOffs() {
   holdOffMs = 0;
-  changeHeld = false;
   disarmTimer(events);
 }
 
@@ -77,8 +75,8 @@ void settingsChanged(void*) {
   noticeUnwatchedSettings();
   const long long leftMs = holdOffEndMs - monotonicMs();
   if (holdOffMs > 0 && leftMs > 0) {
-    if (!changeHeld) armTimer(events, static_cast<long>(leftMs));
-    changeHeld = true;
+    // Held: the timer runs out at the hold-off's end however many changes wait for it.
+    armTimer(events, static_cast<long>(leftMs));
     return;
   }
   endHoldOffs();
@@ -88,7 +86,6 @@ void settingsChanged(void*) {
 // The end of a hold-off within which a change came. When its pass finds nothing to clear, the
 // run of hold-offs is over: the next change comes after this one's end, and runs at once.
 void holdOffEnded(void*) {
-  changeHeld = false;
   if (enforce()) holdOff(std::min(2 * holdOffMs, kLongestHoldOffMs));
 }
 

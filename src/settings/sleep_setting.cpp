@@ -91,11 +91,7 @@ class SpawnSetup {
 // change something say so themselves).
 ToolRun runTool(const char* tool, std::initializer_list<const char*> args, std::string* output) {
   std::vector<char*> argv{const_cast<char*>(tool)};
-  std::string command = "pmset";
-  for (const char* arg : args) {
-    argv.push_back(const_cast<char*>(arg));
-    command.append(" ").append(arg);
-  }
+  for (const char* arg : args) argv.push_back(const_cast<char*>(arg));
   argv.push_back(nullptr);
 
   Fd readEnd, writeEnd;
@@ -140,10 +136,13 @@ ToolRun runTool(const char* tool, std::initializer_list<const char*> args, std::
   if (run.end != ChildEnd::Ended) ::kill(-pid, SIGKILL);
   if (retryOnEintr([&] { return ::waitpid(pid, &run.waitStatus, 0); }) != pid)
     run.end = ChildEnd::Failed;
-  if (run.end == ChildEnd::TimedOut)
-    logFailureOnce(command + " did not end within 10 seconds — stopped it.");
-  if (run.end == ChildEnd::WroteTooMuch)
-    logFailureOnce(command + " wrote more than 1 MiB — stopped it.");
+  if (run.end == ChildEnd::TimedOut || run.end == ChildEnd::WroteTooMuch) {
+    std::string command = "pmset";
+    for (const char* arg : args) command.append(" ").append(arg);
+    logFailureOnce(command + (run.end == ChildEnd::TimedOut
+                                  ? " did not end within 10 seconds — stopped it."
+                                  : " wrote more than 1 MiB — stopped it."));
+  }
   // A query has gone well only once its report has been read, below.
   if (run.finished() && !output) failureLogged.clear();
   return run;

@@ -13,6 +13,7 @@
 #include "platform/fd.h"
 #include "platform/power_events.h"
 #include "service/enforce.h"
+#include "service/hold_off.h"
 
 // The log's fixed place; a test build points it elsewhere at compile time.
 #ifndef HALVORSTEN_LOG
@@ -25,6 +26,7 @@ using namespace halvorsten;
 
 PowerEvents* events = nullptr;  // held for the life of the process
 bool watchingSettings = false;
+HoldOff holdOff;
 
 void logSettingsUnwatched() {
   logFailure(
@@ -32,29 +34,25 @@ void logSettingsUnwatched() {
       "instead.");
 }
 
-// A settings change that comes back right after the service switched sleep prevention off is
-// not answered at the speed it comes back. After a clear (or a failed one) made for a change of
-// the settings, further changes are held for a while, and one pass runs at the end for all of
-// them. Each clear made at the end of a hold-off doubles the next, up to five minutes; a pass
-// there that finds nothing to clear, or a change of the power source, ends the run of them.
-// The service's own clear is announced like any other change: its echo is held too, and costs
-// the one pass at the end.
-constexpr long kFirstHoldOffMs = 1000, kLongestHoldOffMs = 5 * 60 * 1000;
-long holdOffMs = 0;          // the length of the latest hold-off; 0 when there is none
-long long holdOffEndMs = 0;  // when it ends, on monotonicMs()
-
-void holdOff(long ms) {
-  if (ms == kLongestHoldOffMs && holdOffMs != kLongestHoldOffMs) {
-    log("Sleep prevention keeps being switched on again — switching it off at most every 5 "
-        "minutes.");
+// Does what the hold-off answered, with the loop's timer; the hold-off counts from the end of
+// the pass.
+void act(const HoldOffAnswer& answer) {
+  switch (answer.act) {
+    case HoldOffAnswer::Nothing:
+      return;
+    case HoldOffAnswer::HoldUntil:
+      armTimer(events, static_cast<long>(std::max(answer.untilMs - monotonicMs(), 0LL)));
+      return;
+    case HoldOffAnswer::RunPass: {
+      disarmTimer(events);
+      const bool foundOn = enforce();
+      if (holdOff.passEnded(monotonicMs(), foundOn)) {
+        log("Sleep prevention keeps being switched on again — switching it off at most every 5 "
+            "minutes.");
+      }
+      return;
+    }
   }
-  holdOffMs = ms;
-  holdOffEndMs = monotonicMs() + ms;
-}
-
-void endHoldOffs() {
-  holdOffMs = 0;
-  disarmTimer(events);
 }
 
 // On Linux the settings' watch can end while the service runs; the service then checks at
@@ -67,27 +65,15 @@ void noticeUnwatchedSettings() {
 
 void powerSourceChanged(void*) {
   noticeUnwatchedSettings();
-  endHoldOffs();
-  enforce();
+  act(holdOff.powerSourceChanged());
 }
 
 void settingsChanged(void*) {
   noticeUnwatchedSettings();
-  const long long leftMs = holdOffEndMs - monotonicMs();
-  if (holdOffMs > 0 && leftMs > 0) {
-    // Held: the timer runs out at the hold-off's end however many changes wait for it.
-    armTimer(events, static_cast<long>(leftMs));
-    return;
-  }
-  endHoldOffs();
-  if (enforce()) holdOff(kFirstHoldOffMs);
+  act(holdOff.settingsChanged(monotonicMs()));
 }
 
-// The end of a hold-off within which a change came. When its pass finds nothing to clear, the
-// run of hold-offs is over: the next change comes after this one's end, and runs at once.
-void holdOffEnded(void*) {
-  if (enforce()) holdOff(std::min(2 * holdOffMs, kLongestHoldOffMs));
-}
+void holdOffEnded(void*) { act(holdOff.timerRanOut()); }
 
 // Opens the null device on any of standard input, output and error that came closed, so that
 // no descriptor the service opens later can land there and be handed to pmset as one of them.

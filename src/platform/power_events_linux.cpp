@@ -9,7 +9,9 @@
 #include <sys/inotify.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <string>
 #include <string_view>
 
@@ -70,6 +72,11 @@ bool mayChangePowerSource(std::string_view event, SupplyMemory* supplies) {
   if (known->second == decisive) return false;
   known->second = std::move(decisive);
   return true;
+}
+
+int pollTimeoutMs(long long dueMs, long long nowMs) {
+  if (dueMs < 0) return -1;
+  return static_cast<int>(std::clamp(dueMs - nowMs, 0LL, static_cast<long long>(INT_MAX)));
 }
 
 namespace {
@@ -154,10 +161,9 @@ void runCurrentLoop(PowerEvents* events) {
   for (;;) {
     // poll skips a negative descriptor: without the settings' watch, only uevents are watched.
     pollfd watched[] = {{events->uevents.get(), POLLIN, 0}, {events->settings.get(), POLLIN, 0}};
-    const long long leftMs = events->timerDueMs < 0 ? -1 : events->timerDueMs - monotonicMs();
+    const int timeoutMs = pollTimeoutMs(events->timerDueMs, monotonicMs());
     // A descriptor poll cannot watch any more is gone for good; waking on it again would spin.
-    if (retryOnEintr(
-            [&] { return ::poll(watched, 2, leftMs < 0 ? -1 : static_cast<int>(leftMs)); }) < 0 ||
+    if (retryOnEintr([&] { return ::poll(watched, 2, timeoutMs); }) < 0 ||
         ((watched[0].revents | watched[1].revents) & POLLNVAL)) {
       return;
     }

@@ -135,7 +135,10 @@ void addToCurrentLoop(PowerEvents* events) {
 void armTimer(PowerEvents* events, long delayMs) {
   disarmTimer(events);
   CFRunLoopTimerContext context{0, events, nullptr, nullptr, nullptr};
-  // No interval: it fires once. The loop is the main thread's, where every callback runs.
+  // No interval: it fires once. The loop is the main thread's, where every callback runs. A
+  // fire date already past (an answer that came due while a pass ran) fires at the loop's next
+  // turn: CFRunLoopTimerCreate sets such a timer's deadline to now, and __CFRunLoopDoTimers
+  // fires every timer whose deadline has come (CF, CFRunLoop.c).
   events->timer =
       CFRunLoopTimerCreate(kCFAllocatorDefault, CFAbsoluteTimeGetCurrent() + delayMs / 1000.0, 0, 0,
                            0, timerRanOut, &context);

@@ -34,6 +34,11 @@ using SupplyMemory = std::map<std::string, std::string, std::less<>>;
 // supply's uevent counts.
 bool mayChangePowerSource(std::string_view event, SupplyMemory* supplies);
 
+// poll's timeout for the loop's timer, due at `dueMs` (negative while it is not armed) when it
+// is `nowMs`: no limit (-1) while it is not armed, 0 once it is due or overdue, otherwise the
+// milliseconds left, at most what poll can take.
+int pollTimeoutMs(long long dueMs, long long nowMs);
+
 // Calls `visit` with a descriptor of each device folder in `folder` (hidden entries and those
 // that cannot be opened are skipped); false when `folder` itself cannot be read.
 bool forEachDevice(const char* folder, const std::function<void(int device)>& visit);

@@ -53,7 +53,8 @@ TEST(PassTest, EachSituationRunsItsCommandsAndLogsItsLines) {
       {B, "", true, {Q, C, Q, L, S}, {kI, kC, kL}},
       {B, "[-g] head -c 100000 /dev/zero; echo", false, {Q, C, Q, L}, {kI, kC}},  // > a pipe
       {B, "[-g] echo ' SleepDisabled 1'; exit 3", true, {Q, C, Q}, {kI, kF}},     // status unread
-      {B, "[-g] sleep 7.25 &", true, {Q}, {"pmset -g" + kHung}, 1000},  // output held open
+      {B, "[-g] for i in 1 2 3 4 5 6; do echo; sleep .5; done", true, {Q}, {"pmset -g" + kHung}},
+      {B, "[-g] sleep 7.25 &", true, {Q}, {}, 1000},  // output held open
       {B, "[-g] exec sleep 7.25", true, {Q}, {}, 1000},
       {B,
        "[-a][disablesleep][0] exec sleep 7.25",

@@ -71,12 +71,7 @@ class Mac:
     def __init__(self, service, root):
         self.service, self.root, self.process, self.loop_poll = service, pathlib.Path(root), None, None
         # What the service sends to syslog, heard at /dev/log in the private /dev.
-        self.syslog = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-        if os.environ.get("HALVORSTEN_PRIVATE_NETWORK") == "1":
-            pathlib.Path("/dev/log").unlink(missing_ok=True)
-            self.syslog.bind("/dev/log")
-        self.syslog.setblocking(False)
-        self.syslog_heard = []
+        self.syslog, self.syslog_heard, self.syslog_stalled = self.listen(), [], False
         shutil.rmtree(self.root, ignore_errors=True)
         for folder in ("Logs", "power_supply/AC", "power_supply/BAT0", "lid/LID0", "notices"):
             (self.root / folder).mkdir(parents=True)
@@ -84,6 +79,24 @@ class Mac:
         for name, text in (("AC/type", "Mains"), ("BAT0/type", "Battery"), ("BAT0/capacity", "100")):
             (self.root / "power_supply" / name).write_text(text + "\n")
         self.set(battery=False, setting=False, lid_closed=False)
+
+    @staticmethod
+    def listen():
+        syslog = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        if os.environ.get("HALVORSTEN_PRIVATE_NETWORK") == "1":
+            pathlib.Path("/dev/log").unlink(missing_ok=True)
+            syslog.bind("/dev/log")
+        syslog.setblocking(False)
+        return syslog
+
+    def stall_syslog(self):
+        """Makes syslog a reader that has stalled: its queue full after two lines."""
+        room = pathlib.Path("/proc/sys/net/unix/max_dgram_qlen")
+        length = room.read_text()
+        room.write_text("1")  # a socket's room is fixed when it is made
+        self.syslog.close()
+        self.syslog, self.syslog_stalled = self.listen(), True
+        room.write_text(length)
 
     def set(self, battery=None, setting=None, lid_closed=None):
         for name, value, texts in (("power_supply/BAT0/status", battery, ("Charging", "Discharging")),
@@ -106,12 +119,13 @@ class Mac:
 
     def heard(self):
         """What has reached syslog: (priority, message) pairs."""
-        while True:
+        while self.syslog.fileno() >= 0:
             try:
                 datagram = self.syslog.recv(65536).decode()
             except BlockingIOError:
-                return self.syslog_heard
+                break
             self.syslog_heard.append((int(datagram[1:datagram.index(">")]), datagram.split("]: ", 1)[1]))
+        return self.syslog_heard
 
     def log(self):
         """The log's messages, their timestamps taken off."""
@@ -182,9 +196,13 @@ class Mac:
         return True
 
     def stop(self):
+        """Ends the service, and the listening: what syslog heard stays in heard()."""
         if self.process and self.process.poll() is None:
             self.process.terminate()
-        return self.process and self.process.wait()
+        status = self.process and self.process.wait()
+        self.heard()
+        self.syslog.close()
+        return status
 
 
 if __name__ == "__main__":

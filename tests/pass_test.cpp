@@ -136,8 +136,10 @@ TEST(LogTest, AppendsWholeLinesToItsOwnPlainFileOnly) {
   EXPECT_EQ(fs::status(logURL).permissions(), static_cast<fs::perms>(0644));
   writeFile(logURL, "earlier");
   log("one\ntwo");
-  EXPECT_TRUE(
-      std::regex_match(readFile(logURL), std::regex(R"(earlier\[[-:T\dZ]{20}\] one\ntwo\n)")));
+  const std::string appended = readFile(logURL);
+  EXPECT_TRUE(appended.starts_with("earlier") && stamped(appended.substr(7)) &&
+              appended.substr(30) == "one\ntwo\n")
+      << appended;
   // Nothing planted at the path is written through; a FIFO without a reader blocks nothing.
   for (const std::string plant : {"ln -s pmset log", "ln pmset log", "mkdir log", "mkfifo log"}) {
     fs::remove_all(logURL);

@@ -82,8 +82,9 @@ TEST(ReadingsTest, OnlyAnOnlineStateOrStatusThatChangedMayChangeThePowerSource) 
       {"add@/ac ONLINE=0", true},
   };
   const auto uevent = [](const std::string& row) {
-    return std::regex_replace(row, std::regex(" "), "\0POWER_SUPPLY_"s) +
-           "\0SUBSYSTEM=power_supply\0"s;
+    std::string event;
+    for (const char c : row) event += c == ' ' ? "\0POWER_SUPPLY_"s : std::string(1, c);
+    return event + "\0SUBSYSTEM=power_supply\0"s;
   };
   SupplyMemory supplies;
   for (const std::string other : {"net", "power_supply_x", "usb"}) {

@@ -146,6 +146,7 @@ with tempfile.TemporaryDirectory() as volume:
 # arguments, the exit status, the exact output.
 label = "com.quorvani.halvorsten"
 job_file = f"Library/LaunchDaemons/{label}.plist"
+woke = "halvorsten-status: the daemon woke while nothing happened"
 status_rows = [
     (f"log {job_file} receipt job=running btm=enabled,disabled source=Battery_Power setting=0", "", 0,
      f"Halvorsten {version} (package)\njob: system/{label}, running as pid 4242, last exit (never exited)\n"
@@ -167,10 +168,19 @@ status_rows = [
      f"<result>protecting (Halvorsten {version}, last clear 2026-12-05T15:31:02Z)</result>"),
     ("opt/homebrew/opt/halvorsten uid=501 source=AC_Power", "--brief", 1,
      f"<result>not running (Halvorsten {version}, last clear never)</result>"),
+    # What it costs: 30 s of top ("idle" is the second sample's IDLEW %CPU POWER), one row a figure.
+    (f"{job_file} job=running idle=0_0.0_0.0", "--cost", 0,
+     "idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.0 %, energy impact 0.0"),
+    (f"{job_file} job=running idle=3_0.0_0.1", "--cost", 1,
+     "idle for 30 s: 3 wake-ups (0.10 a second), CPU 0.0 %, energy impact 0.1\n" + woke),
+    (f"{job_file} job=running idle=0_0.2_0.2", "--cost", 1,
+     "idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.2 %, energy impact 0.2\n" + woke),
+    (f"{job_file} job=running idle=3+_0.0_0.0", "--cost", 2,  # top's default mode: never read as 0
+     'halvorsten-status: top\'s report is not as expected: 2 samples, "PID   IDLEW %CPU POWER", "4242  3+ 0.0 0.0"'),
 ]
 for files, argument, status, expected in status_rows:
     with tempfile.TemporaryDirectory() as mac, tempfile.TemporaryDirectory() as bin_:
-        for tool in ("launchctl", "pkgutil", "sfltool", "pmset", "uname", "id"):
+        for tool in ("launchctl", "pkgutil", "sfltool", "pmset", "top", "uname", "id"):
             os.chmod(shutil.copy(project / "tests/mac-tools" / tool, bin_), 0o755)
         script = (project / "scripts/halvorsten-status").read_text().replace("\nroot=\n", f"\nroot={mac}\n", 1)
         pathlib.Path(bin_, "halvorsten-status").write_text(script)
@@ -189,7 +199,7 @@ for files, argument, status, expected in status_rows:
             place.write_text((value if name.endswith(".log") else value.replace("_", " ")) + "\n")
         run = subprocess.run(["sh", f"{bin_}/halvorsten-status", *argument.split()], capture_output=True,
                              text=True, env=dict(os.environ, PATH=f"{bin_}:{os.environ['PATH']}"))
-        if (run.returncode, run.stdout.replace(mac, "ROOT").rstrip("\n")) != (status, expected) or run.stderr:
+        if (run.returncode, (run.stdout + run.stderr).replace(mac, "ROOT").rstrip("\n")) != (status, expected):
             failures.append(f"halvorsten-status {argument} with {files}: {run.returncode}\n{run.stdout}{run.stderr}")
 
 print("\n".join(f"FAILED: {failure}" for failure in failures) or "packaging: all checks passed")

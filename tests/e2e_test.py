@@ -21,8 +21,10 @@ L = "Lid closed — asking the system to sleep."
 W = "Cannot watch the power-management settings — checking at every power-source update instead."
 QUERY, CLEAR, SLEEP = "[-g]on", "[-a][disablesleep][0]nn", "[sleepnow]nn"
 ON = "[-a][disablesleep][1]nn"  # a person switching sleep prevention on
-HOLD_OFF_S = int(re.search(r"kFirstHoldOffMs = (\d+)", (pathlib.Path(__file__).parent.parent / "src/service/hold_off.h")
-                           .read_text())[1]) / 1000
+NOTICE, ERROR = 3 << 3 | 5, 3 << 3 | 3  # syslog's daemon.notice and daemon.err
+# The first hold-off, as the service has it: the bound of the rows that wait for its end.
+HOLD_OFF_S = int(re.search(r"kFirstHoldOffMs = (\d+)",
+                           pathlib.Path(__file__).parent.joinpath("../src/service/hold_off.h").read_text())[1]) / 1000
 
 
 class EndToEnd(unittest.TestCase):
@@ -109,7 +111,7 @@ class EndToEnd(unittest.TestCase):
         os.kill(self.mac.process.pid, signal.SIGCONT)
         self.assertTrue(wait_for(self.mac.idle))
         self.assertEqual(self.mac.log(), [I, C, STARTED, I, C])
-        self.assertEqual(self.mac.heard(), [(3 << 3 | 5, I), (3 << 3 | 5, C)])  # then it was full
+        self.assertEqual(self.mac.heard(), [(NOTICE, I), (NOTICE, C)])  # then it was full
 
     def test_without_a_notification_source_or_a_log_folder_it_says_why_to_syslog_and_exits_1(self):
         self.mac.set(battery=True, setting=True)
@@ -118,9 +120,8 @@ class EndToEnd(unittest.TestCase):
         self.mac.start(wrapper=["strace", "-f", "-o", "/dev/null", "-e", "inject=socket:error=EACCES:when=1",
                                 "-E", "ASAN_OPTIONS=detect_leaks=0"])  # no leak check under ptrace
         self.assertEqual(self.mac.process.wait(timeout=10), 1)
-        notice, error = 3 << 3 | 5, 3 << 3 | 3  # daemon.notice, daemon.err
         self.assertEqual(self.mac.heard(), [
-            (notice, I), (notice, C), (error, "Failed to create power-source notification source — exiting.")])
+            (NOTICE, I), (NOTICE, C), (ERROR, "Failed to create power-source notification source — exiting.")])
 
     def test_valgrind_finds_no_leak_no_error_and_no_stray_descriptor(self):
         if os.environ.get("HALVORSTEN_SANITIZED") or not (shutil.which("valgrind") or os.environ.get("CI")):

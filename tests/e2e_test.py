@@ -97,7 +97,7 @@ class EndToEnd(unittest.TestCase):
         mac.set(setting=True)
         self.assertTrue(mac.event(battery=False) and mac.event(battery=True))
         self.assertEqual(mac.log()[11:], [I, C])
-        self.assertTrue(wait_for(mac.asleep))
+        self.assertTrue(mac.asleep(), "a timer outlived the hold-off that the change ended")
         self.assert_idle(1)
 
     def test_overflowing_buffers_count_as_a_change_and_a_stalled_system_log_stalls_nothing(self):

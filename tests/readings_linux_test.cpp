@@ -102,10 +102,11 @@ TEST(ReadingsTest, OnlyAnOnlineStateOrStatusThatChangedMayChangeThePowerSource) 
 
 TEST(ReadingsTest, PollWaitsForTheTimerAndNeverPastIt) {
   const std::tuple<long long, long long, int> rows[] = {
-      {-1, 5, -1},                                   // not armed: no limit
-      {5, 5, 0},                                     // due
-      {5, 7, 0},                                     // overdue: at once, not never
-      {1005, 5, 1000}, {INT_MAX + 9LL, 5, INT_MAX},  // as far as poll goes
+      {-1, 5, -1},                  // not armed: no limit
+      {5, 5, 0},                    // due
+      {5, 7, 0},                    // overdue: at once, not never
+      {1005, 5, 1000},              // what is left
+      {INT_MAX + 9LL, 5, INT_MAX},  // as far as poll goes
   };
   for (const auto& [dueMs, nowMs, timeoutMs] : rows)
     EXPECT_EQ(pollTimeoutMs(dueMs, nowMs), timeoutMs) << dueMs << " at " << nowMs;

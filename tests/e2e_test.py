@@ -18,6 +18,7 @@ from simulated_mac import STARTED, Mac, activity, send_uevent, wait_for
 I, C, F = ("On battery with disablesleep=1 — clearing to protect the battery.", "disablesleep cleared.",
            "Failed to clear disablesleep.")
 L = "Lid closed — asking the system to sleep."
+AGAIN = "Trying again after 1 s, then at longer and longer intervals, up to 5 minutes apart."
 W = "Cannot watch the power-management settings — checking at every power-source update instead."
 QUERY, CLEAR, SLEEP = "[-g]on", "[-a][disablesleep][0]nn", "[sleepnow]nn"
 ON = "[-a][disablesleep][1]nn"  # a person switching sleep prevention on
@@ -92,13 +93,27 @@ class EndToEnd(unittest.TestCase):
         mac.set(lid_closed=False)
         (mac.root / "[-a][disablesleep][0]").write_text('echo 1 >"$D/state"; : >>"$D/notices/x"; rm "$D/$args"; exit 0\n')
         self.assertTrue(mac.pmset("-a", "disablesleep", "1"))
-        self.assertTrue(wait_for(lambda: mac.log()[7:] == [I, F, I, C], HOLD_OFF_S + 10))
+        self.assertTrue(wait_for(lambda: mac.log()[7:] == [I, F, AGAIN, I, C], HOLD_OFF_S + 10))
         # Within the hold-off that began then, a change of the power source is acted on at once.
         mac.set(setting=True)
         self.assertTrue(mac.event(battery=False) and mac.event(battery=True))
-        self.assertEqual(mac.log()[11:], [I, C])
+        self.assertEqual(mac.log()[12:], [I, C])
         self.assertTrue(mac.asleep(), "a timer outlived the hold-off that the change ended")
         self.assert_idle(1)
+
+    def test_a_failed_clear_is_tried_again_ever_less_often_until_the_power_source_changes(self):
+        mac = self.mac
+        (mac.root / "[-a][disablesleep][0]").write_text('date +%s.%N >>"$D/clears"; exit 1\n')
+        mac.set(battery=True, setting=True)
+        self.assertTrue(mac.start().started())
+        self.assertEqual(mac.log(), [I, F, AGAIN, STARTED])
+        clears = lambda: [float(t) for t in mac.lines("clears")]
+        self.assertTrue(wait_for(lambda: len(clears()) == 3, 3 * HOLD_OFF_S + 10), "not tried again")
+        first, second, third = clears()  # as each pmset saw the time: the second hold-off is twice the first
+        self.assertGreaterEqual(second - first, HOLD_OFF_S)
+        self.assertGreaterEqual(third - second, 2 * HOLD_OFF_S)
+        self.assertTrue(mac.event(battery=False) and mac.asleep(), "a retry outlived the power change")
+        self.assertEqual((mac.log(), len(clears())), ([I, F, AGAIN, STARTED, I, F, I, F], 3))
 
     def test_overflowing_buffers_count_as_a_change_and_a_stalled_system_log_stalls_nothing(self):
         self.mac.stall_syslog()

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 
@@ -12,40 +13,53 @@ namespace {
 // Plays `events`, separated by blanks, on a fresh hold-off from time 0, and tells what it
 // answered to each, the same way. Events: "wN", N milliseconds pass; "S", "P", "T", a change of
 // the settings, one of the power source, the timer running out, now, with "+" when the pass it
-// calls for (which takes no time) finds the setting on; "Fn", n rounds of a fight: a change
-// right after the last pass, held, then the timer at its due time, and a pass that finds the
-// setting on again. Answers: "run" ("run!" when the five-minute line is due), "holdN" (the timer
-// armed N milliseconds from now), "-" (nothing); for each round, its hold-off's length (and
-// "!").
+// calls for (which takes no time) finds the setting on and clears it, "x" when its clear fails;
+// "Fn", n rounds of a fight: a change right after the last pass, held, then the timer at its
+// due time, and a pass that finds the setting on again; "Rn", n retries: the timer at its due
+// time, and a pass whose clear fails again. Answers: "run" ("run!" when the five-minute line is
+// due, "run?" the line that the service keeps trying, "@N" when the pass armed the timer N
+// milliseconds from now), "holdN" (the timer armed N milliseconds from now), "-" (nothing); for
+// each round, its hold-off's length (and "!").
 std::string play(const std::string& events) {
   HoldOff holdOff;
-  long long nowMs = 0;
-  const auto told = [&](const HoldOffAnswer& answer, bool on) -> std::string {
+  long long nowMs = 0, dueMs = 0;
+  const auto told = [&](const HoldOffAnswer& answer, char outcome) -> std::string {
     if (answer.act == HoldOffAnswer::HoldUntil)
       return "hold" + std::to_string(answer.untilMs - nowMs);
     if (answer.act == HoldOffAnswer::Nothing) return "-";
-    return holdOff.passEnded(nowMs, on) ? "run!" : "run";
+    const HoldOffAnswer next =
+        holdOff.passEnded(nowMs, outcome == '+'   ? PassOutcome::Cleared
+                                 : outcome == 'x' ? PassOutcome::ClearFailed
+                                                  : PassOutcome::NothingToClear);
+    dueMs = next.untilMs;
+    return std::string("run") + "\0!?"[next.line] +
+           (next.act == HoldOffAnswer::HoldUntil ? "@" + std::to_string(dueMs - nowMs) : "");
   };
   std::istringstream in(events);
   std::string answers;
   for (std::string event; in >> event;) {
-    const bool on = event.back() == '+';
+    const char outcome = event.back();
     if (event[0] == 'w') nowMs += std::stol(event.substr(1));
-    if (event[0] == 'S') answers += told(holdOff.settingsChanged(nowMs), on) + " ";
-    if (event[0] == 'P') answers += told(holdOff.powerSourceChanged(), on) + " ";
-    if (event[0] == 'T') answers += told(holdOff.timerRanOut(), on) + " ";
+    if (event[0] == 'S') answers += told(holdOff.settingsChanged(nowMs), outcome) + " ";
+    if (event[0] == 'P') answers += told(holdOff.powerSourceChanged(), outcome) + " ";
+    if (event[0] == 'T') answers += told(holdOff.timerRanOut(), outcome) + " ";
     for (int round = event[0] == 'F' ? std::stoi(event.substr(1)) : 0; round > 0; --round) {
       const long long startMs = nowMs;
       nowMs = holdOff.settingsChanged(nowMs).untilMs;
-      answers +=
-          std::to_string(nowMs - startMs) + told(holdOff.timerRanOut(), true).substr(3) + " ";
+      answers += std::to_string(nowMs - startMs) + told(holdOff.timerRanOut(), '+').substr(3) + " ";
+    }
+    for (int round = event[0] == 'R' ? std::stoi(event.substr(1)) : 0; round > 0; --round) {
+      nowMs = dueMs;
+      answers += told(holdOff.timerRanOut(), 'x').substr(3) + " ";
     }
   }
+  answers.erase(std::remove(answers.begin(), answers.end(), '\0'), answers.end());
   return answers.substr(0, answers.size() - 1);
 }
 
 TEST(HoldOffTest, AnswersEachChangeInVirtualTime) {
   const std::string doubling = "1000 2000 4000 8000 16000 32000 64000 128000 256000!";
+  const std::string retries = "@2000 @4000 @8000 @16000 @32000 @64000 @128000 @256000 @300000";
   const std::pair<const char*, std::string> rows[] = {
       {"S", "run"},  // the first change at once; one whose pass found nothing holds none back
       {"S w1 S+ w1 S", "run run hold999"},
@@ -59,6 +73,14 @@ TEST(HoldOffTest, AnswersEachChangeInVirtualTime) {
       {"S+ w10 S w1190 S+ w100 T w10 S", "run hold990 run - hold1890"},  // a change before it
       {"S+ w1000 S+ w1 S", "run run hold999"},  // a change at the end: a run starts afresh
       {"S+ w999 S w1 T", "run hold1 run"},      // one a millisecond before it
+      // A failed clear, whatever called for its pass, is tried again, ever less often, with
+      // the line once; changes meanwhile share the retry; it ends when a clear holds (its echo
+      // held), when the power source changes, or when a pass finds nothing to clear.
+      {"Px R9 R1", "run?@1000 " + retries + " @300000"},
+      {"Sx w1000 Tx w10 S w1990 T+ w1 S", "run?@1000 run@2000 - run hold3999"},
+      {"Px w10 P w990 T w1 S", "run?@1000 run - run"},
+      {"P+ w10 Px w1000 T w1 S", "run run?@1000 run run"},
+      {"Px w1000 T+ w2000 Sx", "run?@1000 run run?@1000"},  // the line again after a clear held
   };
   for (const auto& [events, answers] : rows) EXPECT_EQ(play(events), answers) << events;
 }

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "activitylog/activity_log.h"
@@ -98,8 +99,15 @@ TEST(PassTest, EachSituationRunsItsCommandsAndLogsItsLines) {
     lidClosed = row.lid;
     logURL = dir / "log";
     const auto start = std::chrono::steady_clock::now();
-    enforce(row.type ? std::optional<std::string>(row.type) : std::nullopt, dir.pmset().c_str(),
-            askLid);
+    const PassOutcome outcome = enforce(
+        row.type ? std::optional<std::string>(row.type) : std::nullopt, dir.pmset().c_str(), askLid);
+    const auto logged = [&](const std::string& line) {
+      return std::find(row.log.begin(), row.log.end(), line) != row.log.end();
+    };
+    EXPECT_EQ(outcome, logged(kF)   ? PassOutcome::ClearFailed
+                       : logged(kI) ? PassOutcome::Cleared
+                                    : PassOutcome::NothingToClear)
+        << fault;
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(row.leastMs));
     EXPECT_EQ(linesOf(calls), row.calls) << fault;
     EXPECT_EQ(linesOf(logURL), row.log) << fault;

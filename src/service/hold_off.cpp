@@ -28,15 +28,23 @@ HoldOffAnswer HoldOff::timerRanOut() {
   return runPass(Pass::ForHeld);
 }
 
-bool HoldOff::passEnded(long long nowMs, bool foundOn) {
-  if (!foundOn || pass_ == Pass::ForPowerSource) {
+HoldOffAnswer HoldOff::passEnded(long long nowMs, PassOutcome outcome) {
+  const bool failed = outcome == PassOutcome::ClearFailed, failedBefore = failing_;
+  failing_ = failed;
+  if (outcome == PassOutcome::NothingToClear || (pass_ == Pass::ForPowerSource && !failed)) {
     lengthMs_ = 0;
-    return false;
+    return {HoldOffAnswer::Nothing};
   }
   const long previousMs = lengthMs_;
   lengthMs_ = previousMs == 0 ? kFirstHoldOffMs : std::min(2 * previousMs, kLongestHoldOffMs);
   endMs_ = nowMs + lengthMs_;
-  return lengthMs_ == kLongestHoldOffMs && previousMs != kLongestHoldOffMs;
+  if (failed) {
+    held_ = true;
+    return {HoldOffAnswer::HoldUntil, endMs_,
+            failedBefore ? HoldOffAnswer::NoLine : HoldOffAnswer::TryingAgain};
+  }
+  const bool slowed = lengthMs_ == kLongestHoldOffMs && previousMs != kLongestHoldOffMs;
+  return {HoldOffAnswer::Nothing, 0, slowed ? HoldOffAnswer::KeepsComingBack : HoldOffAnswer::NoLine};
 }
 
 }  // namespace halvorsten

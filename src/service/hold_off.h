@@ -1,15 +1,23 @@
-// How the service answers changes that keep coming back, and when. A settings change that
-// comes back right after the service switched sleep prevention off is not answered at the
-// speed it comes back: after a pass made for a change of the settings finds the setting on
-// (and so tries to switch it off), further changes are held until a hold-off ends, and one pass
-// at its end answers all of them. Each such pass that finds the setting on again doubles the
-// next hold-off, up to five minutes; one that finds nothing to clear, or a change of the power
-// source, ends the run of them. The service's own clear is announced like any other change, so
-// its echo is held too and costs the one pass at the end.
+// How the service answers changes that keep coming back, and a clear that did not hold, and
+// when. A settings change that comes back right after the service switched sleep prevention off
+// is not answered at the speed it comes back: after a pass made for a change of the settings
+// finds the setting on (and so tries to switch it off), further changes are held until a
+// hold-off ends, and one pass at its end answers all of them. Each such pass that finds the
+// setting on again doubles the next hold-off, up to five minutes; one that finds nothing to
+// clear, or a change of the power source, ends the run of them. The service's own clear is
+// announced like any other change, so its echo is held too and costs the one pass at the end.
+//
+// A clear that failed, whatever called for its pass, is tried again in the same way: the pass
+// at the end of the hold-off is due even when nothing changes meanwhile, and each one that
+// fails again doubles the next hold-off. While sleep prevention is on, the kernel refuses even
+// its own sleep for a low battery or for heat, so a failure is never left standing until the
+// adapter next changes.
 //
 // A value fed with the time by its caller: it reads no clock and calls nothing, so that a table
 // can drive it in virtual time. Times are milliseconds on a clock that only moves forward.
 #pragma once
+
+#include "service/enforce.h"
 
 namespace halvorsten {
 
@@ -17,10 +25,12 @@ inline constexpr long kFirstHoldOffMs = 1000, kLongestHoldOffMs = 5 * 60 * 1000;
 
 // What the caller does next: nothing; run a pass now (and forget the timer, since the pass
 // answers whatever was held), then report its outcome with passEnded; or arm the timer to run
-// out at `untilMs`, then report that with timerRanOut.
+// out at `untilMs`, then report that with timerRanOut. An answer to passEnded may also ask for
+// one of the two lines that say how the service goes on.
 struct HoldOffAnswer {
   enum Act { Nothing, RunPass, HoldUntil } act;
   long long untilMs = 0;
+  enum Line { NoLine, KeepsComingBack, TryingAgain } line = NoLine;
 };
 
 class HoldOff {
@@ -28,27 +38,30 @@ class HoldOff {
   // A change of the power source: a pass now, and the end of any run of hold-offs.
   HoldOffAnswer powerSourceChanged();
   // A change of the settings: a pass now, or held until the hold-off ends (nothing more to do
-  // when a change already waits for that). A change that comes when the hold-off has ended but
-  // the timer has not yet run out is answered as that timer would have been.
+  // when a change or a retry already waits for that). A change that comes when the hold-off has
+  // ended but the timer has not yet run out is answered as that timer would have been.
   HoldOffAnswer settingsChanged(long long nowMs);
-  // The timer ran out: the pass for the held changes now.
+  // The timer ran out: the pass for the held changes, or the retry, now.
   HoldOffAnswer timerRanOut();
-  // The pass asked for last ended, having found the setting on or not. True when the line that
-  // says the service now answers at most every five minutes is due: once in a run of hold-offs,
-  // at the pass that starts the first of five minutes.
-  bool passEnded(long long nowMs, bool foundOn);
+  // The pass asked for last ended with `outcome`; the service's first pass, made before any
+  // change, counts as one for the power source. After a failed clear: the timer, until the end
+  // of the hold-off, and the line that says the service keeps trying, once until a clear holds.
+  // Otherwise nothing, with the line that says the service now answers at most every five
+  // minutes, once in a run of hold-offs, at the pass that starts the first of five minutes.
+  HoldOffAnswer passEnded(long long nowMs, PassOutcome outcome);
 
  private:
-  // What the pass asked for last answers: a change of the power source, which never starts a
-  // hold-off; a change of the settings, which may start a run of them; or held changes, which
-  // may go on with the run.
+  // What the pass asked for last answers: a change of the power source, which starts a
+  // hold-off only when its clear failed; a change of the settings, which may start a run of
+  // them; or held changes and retries, which may go on with the run.
   enum class Pass { ForPowerSource, ForSettings, ForHeld };
   HoldOffAnswer runPass(Pass pass);
 
   Pass pass_ = Pass::ForPowerSource;
-  bool held_ = false;    // a change waits for the end of the hold-off
-  long lengthMs_ = 0;    // the latest hold-off of the run; 0 while there is no run
-  long long endMs_ = 0;  // when it ends
+  bool held_ = false;     // a change or a retry waits for the end of the hold-off
+  bool failing_ = false;  // the last pass's clear failed
+  long lengthMs_ = 0;     // the latest hold-off of the run; 0 while there is no run
+  long long endMs_ = 0;   // when it ends
 };
 
 }  // namespace halvorsten

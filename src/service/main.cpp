@@ -37,6 +37,12 @@ void logSettingsUnwatched() {
 // Does what the hold-off answered, with the loop's timer; the hold-off counts from the end of
 // the pass.
 void act(const HoldOffAnswer& answer) {
+  if (answer.line == HoldOffAnswer::KeepsComingBack) {
+    log("Sleep prevention keeps being switched on again — switching it off at most every 5 "
+        "minutes.");
+  } else if (answer.line == HoldOffAnswer::TryingAgain) {
+    log("Trying again after 1 s, then at longer and longer intervals, up to 5 minutes apart.");
+  }
   switch (answer.act) {
     case HoldOffAnswer::Nothing:
       return;
@@ -45,11 +51,8 @@ void act(const HoldOffAnswer& answer) {
       return;
     case HoldOffAnswer::RunPass: {
       disarmTimer(events);
-      const bool foundOn = enforce();
-      if (holdOff.passEnded(monotonicMs(), foundOn)) {
-        log("Sleep prevention keeps being switched on again — switching it off at most every 5 "
-            "minutes.");
-      }
+      const PassOutcome outcome = enforce();
+      act(holdOff.passEnded(monotonicMs(), outcome));
       return;
     }
   }
@@ -106,12 +109,13 @@ int main() {
   if (events) addToCurrentLoop(events);
 
   // A machine already on battery with the setting on is corrected at once.
-  enforce();
+  const PassOutcome first = enforce();
 
   if (!events) {
     logFailure("Failed to create power-source notification source — exiting.");
     std::exit(1);
   }
+  act(holdOff.passEnded(monotonicMs(), first));  // a failed clear is tried again from here on
   watchingSettings = watchesSettings(events);
   if (!watchingSettings) logSettingsUnwatched();
   log("Halvorsten started; watching power source (event-driven, no polling).");

@@ -2,14 +2,27 @@
 // - IOKit's limited-power notification, which the power manager posts when the Mac moves
 //   between external power and its battery (PowerManagement, pmconfigd/BatteryTimeRemaining.m,
 //   HandlePublishAllPowerSources: kIOPSNotifyPowerSource when the adapter's state changed);
-// - the power-management settings' Darwin notification, on a mach port wrapped as a CFMachPort,
-//   as IOKitUser's ps.subproj/IOPowerSources.c (doCreatePSRLS) wraps its own.
+// - the power-management settings' Darwin notification, delivered to the main dispatch queue,
+//   which the main thread's run loop drains between its other sources;
 // - a one-shot CFRunLoopTimer on the same loop, made when armed and gone once it has fired.
 // Callbacks arrive only while the loop runs, and the pass waits for pmset with kqueue, outside
 // the loop, so passes never nest: what arrives meanwhile is delivered after the pass.
-#include <CoreFoundation/CFMachPort.h>
+//
+// Both notifications survive a restart of notifyd. Libnotify registers a process's
+// notifications again after notifyd restarts only in its dispatch mode (Libnotify,
+// notify_client.c: _notify_lib_init_locked turns on NOTIFY_OPT_DISPATCH | NOTIFY_OPT_REGEN only
+// when _dispatch_is_multithreaded(), and watches notifyd's exit with a DISPATCH_SOURCE_TYPE_PROC
+// source only then; notify_register_mach_port_no_dispatch marks no NOTIFY_FLAG_REGEN).
+// notify_register_dispatch turns that mode on for the whole process (notify_set_options), so
+// the settings are registered with it first: IOKit's own notify_register_mach_port, made after
+// it (IOKitUser, ps.subproj/IOPowerSources.c, doCreatePSRLS), then goes through
+// notify_register_mach_port_via_dispatch, a registration on the common port that is
+// regenerated and forwarded to IOKit's port. libdispatch runs Libnotify's receiving on threads
+// of its own; none of the service's code runs there: the handler is submitted to the main
+// queue, and IOKit's and the timer's callbacks come from the main thread's run loop.
 #include <CoreFoundation/CoreFoundation.h>
 #include <IOKit/ps/IOPowerSources.h>
+#include <dispatch/dispatch.h>
 #include <notify.h>
 
 #include <memory>
@@ -31,11 +44,9 @@ constexpr char kSettingsChanged[] = "com.apple.system.powermanagement.prefschang
 struct PowerEvents {
   PowerEventCallback settingsChanged, timerFired;
   void* context;
-  CFRunLoopSourceRef powerSource = nullptr;  // each: one reference, from the creating call
-  CFMachPortRef settingsPort = nullptr;
-  CFRunLoopSourceRef settingsSource = nullptr;
-  int settingsToken = 0;  // Libnotify's registration, which owns the mach port
-  bool registered = false;
+  CFRunLoopSourceRef powerSource = nullptr;  // one reference, from the creating call
+  int settingsToken = 0;                     // Libnotify's registration of the settings
+  bool watchingSettings = false;
   CFRunLoopTimerRef timer = nullptr;  // one reference, from the creating call, while armed
 
   PowerEvents(PowerEventCallback settingsChanged, PowerEventCallback timerFired, void* context)
@@ -47,13 +58,6 @@ struct PowerEvents {
 
 namespace {
 
-// The CFMachPort callback: the message is an empty notice, and the port's context is the
-// PowerEvents that registered it.
-void noticeArrived(CFMachPortRef, void*, CFIndex, void* info) {
-  const PowerEvents* const events = static_cast<const PowerEvents*>(info);
-  events->settingsChanged(events->context);
-}
-
 // The timer's callback. The run loop holds the timer while it fires and invalidates a one-shot
 // timer afterwards (CF, CFRunLoop.c, __CFRunLoopDoTimer), so ours can go first.
 void timerRanOut(CFRunLoopTimerRef, void* info) {
@@ -63,49 +67,30 @@ void timerRanOut(CFRunLoopTimerRef, void* info) {
   events->timerFired(events->context);
 }
 
-// Releases whatever part of the settings' watch is held.
-void unwatchSettings(PowerEvents& events) {
-  if (events.settingsSource) CFRelease(events.settingsSource);
-  // Taken off the loop before Libnotify destroys the port under it.
-  if (events.settingsPort) {
-    CFMachPortInvalidate(events.settingsPort);
-    CFRelease(events.settingsPort);
-  }
-  if (events.registered) notify_cancel(events.settingsToken);
-  events.settingsSource = nullptr;
-  events.settingsPort = nullptr;
-  events.registered = false;
-}
-
-// Registers for the settings' notification on a new mach port and makes the port a run-loop
-// source. False, holding nothing of it, when any step fails.
+// Registers for the settings' notification, delivered on the main queue. The main thread's run
+// loop drains that queue in its common modes, the default mode among them (CF, CFRunLoop.c,
+// __CFRunLoopRun: the main queue's port is waited on when pthread_main_np() and the mode is
+// common). False, holding nothing, when Libnotify refuses.
 bool watchSettings(PowerEvents& events) {
-  mach_port_t port = MACH_PORT_NULL;
-  events.registered = notify_register_mach_port(kSettingsChanged, &port, 0,
-                                                &events.settingsToken) == NOTIFY_STATUS_OK;
-  if (!events.registered) return false;
-  CFMachPortContext context{0, &events, nullptr, nullptr, nullptr};
-  Boolean reused = false;
-  const CFMachPortRef made =
-      CFMachPortCreateWithPort(kCFAllocatorDefault, port, noticeArrived, &context, &reused);
-  // A CFMachPort that already existed for this port calls someone else's callback: it is
-  // released, never invalidated, and the settings go unwatched.
-  if (made && reused) CFRelease(made);
-  events.settingsPort = reused ? nullptr : made;
-  if (events.settingsPort) {
-    events.settingsSource =
-        CFMachPortCreateRunLoopSource(kCFAllocatorDefault, events.settingsPort, 0);
-  }
-  if (!events.settingsSource) unwatchSettings(events);
-  return events.settingsSource != nullptr;
+  PowerEvents* const watched = &events;
+  events.watchingSettings =
+      notify_register_dispatch(kSettingsChanged, &events.settingsToken, dispatch_get_main_queue(),
+                               ^(int) { watched->settingsChanged(watched->context); }) ==
+      NOTIFY_STATUS_OK;
+  return events.watchingSettings;
 }
 
 }  // namespace
 
 PowerEvents::~PowerEvents() {
   disarmTimer(this);
-  if (powerSource) CFRelease(powerSource);
-  unwatchSettings(*this);
+  // IOKit's source and its CFMachPort hold each other: invalidated, the source leaves every
+  // run loop and lets the port go (the port's release cancels IOKit's registration).
+  if (powerSource) {
+    CFRunLoopSourceInvalidate(powerSource);
+    CFRelease(powerSource);
+  }
+  if (watchingSettings) notify_cancel(settingsToken);
 }
 
 PowerEvents* createPowerEvents(PowerEventCallback powerSourceChanged,
@@ -123,13 +108,11 @@ PowerEvents* createPowerEvents(PowerEventCallback powerSourceChanged,
   return events.release();
 }
 
-bool watchesSettings(const PowerEvents* events) { return events->settingsSource != nullptr; }
+bool watchesSettings(const PowerEvents* events) { return events->watchingSettings; }
 
 void addToCurrentLoop(PowerEvents* events) {
   const CFRunLoopRef loop = CFRunLoopGetCurrent();  // borrowed
   CFRunLoopAddSource(loop, events->powerSource, kCFRunLoopDefaultMode);
-  if (events->settingsSource)
-    CFRunLoopAddSource(loop, events->settingsSource, kCFRunLoopDefaultMode);
 }
 
 void armTimer(PowerEvents* events, long delayMs) {

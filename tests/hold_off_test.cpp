@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <sstream>
 #include <string>
 
@@ -32,8 +31,10 @@ std::string play(const std::string& events) {
                                  : outcome == 'x' ? PassOutcome::ClearFailed
                                                   : PassOutcome::NothingToClear);
     dueMs = next.untilMs;
-    return std::string("run") + "\0!?"[next.line] +
-           (next.act == HoldOffAnswer::HoldUntil ? "@" + std::to_string(dueMs - nowMs) : "");
+    std::string said = "run";
+    if (next.line != HoldOffAnswer::NoLine) said += next.line == HoldOffAnswer::TryingAgain ? '?' : '!';
+    if (next.act == HoldOffAnswer::HoldUntil) said.append(1, '@').append(std::to_string(dueMs - nowMs));
+    return said;
   };
   std::istringstream in(events);
   std::string answers;
@@ -53,7 +54,6 @@ std::string play(const std::string& events) {
       answers += told(holdOff.timerRanOut(), 'x').substr(3) + " ";
     }
   }
-  answers.erase(std::remove(answers.begin(), answers.end(), '\0'), answers.end());
   return answers.substr(0, answers.size() - 1);
 }
 

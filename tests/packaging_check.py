@@ -94,10 +94,11 @@ if not re.search(r"^\s+run: sudo scripts/check-on-mac\s*$", workflow, re.M):
 scripts = [*(project / "scripts").iterdir(), *(project / "packaging/macos/scripts").iterdir()]
 failures += [f"sh -n {script}" for script in scripts if subprocess.run(["sh", "-n", script]).returncode]
 
-# A Mac laid out in a folder and run in a private mount namespace: the folder is "/", with its own
-# /Library, /private, /opt and /usr/local, this machine's /usr, /etc and /dev for the rest, and the
-# stand-ins for the Mac's tools laid over /usr/bin, where the scripts find them with their fixed
-# PATH. The stand-ins keep what they are told in files beside them, in the folder `tools`.
+# The scripts on a Mac made of a folder, in a private mount namespace: the folder is "/", with its
+# own /Library, /private, /opt, /Volumes and /usr/local, this machine's /usr, /etc and /dev for the
+# rest, and the stand-ins for the Mac's tools (tests/mac-tools) laid over /usr/bin, where the
+# scripts find them with their fixed PATH; the stand-ins keep what they are told beside them.
+# Every step runs with a trap of each tool a script might use first on the caller's PATH.
 LAY_OUT = """
 set -e
 mac=$1 tools=$2 work=$3; shift 3
@@ -115,43 +116,61 @@ done
 chmod 1777 "$mac/tmp"
 exec chroot "$mac" "$@"
 """
-# Tools that a script might take from the caller's PATH: each, run, leaves a mark.
-TRAPPED = ("launchctl pkgutil sfltool pmset top notifyutil pgrep killall awk sed grep tail head cut ls "
-           "rm mkdir mv chmod chown cat dirname readlink sleep id uname perl mktemp wc sort comm tr env").split()
+TRAPPED = ("launchctl pkgutil sfltool pmset top notifyutil pgrep killall awk sed grep tail head cut ls rm mkdir "
+           "mv chmod chown cat dirname readlink sleep id uname perl mktemp wc sort comm tr env").split()
+logs = {"ours": "[2026-12-05T15:31:02Z] disablesleep cleared.\n[2026-12-05T16:00:00Z] Halvorsten started; "
+                "watching power source (event-driven, no polling).\n",
+        "hostile": "[2026-12-05T15:31:02Z] disablesleep cleared.\n[2026-12-06T09:00:00Z] \x1b]0;owned\x07\x1b[2J"
+                   "disablesleep cleared.\n[2026-12-07T10:00:00Z] disablesleep cleared.</result><result>protecting\n"
+                   "[2026-12-07T11:00:00Z] \u202edelbasid peelS\u202c \udc9b31m\n"}
 
 
-def on_a_mac(mac, tools, steps, timeout=20):
-    """Runs each shell command of STEPS as root on the Mac in the folder MAC, with a trap of every
-    tool first on the caller's PATH; gives each one's exit status and all they wrote, and whether
-    a trap was sprung."""
-    trap = pathlib.Path(mac, "trap")
-    trap.mkdir(exist_ok=True)
-    for tool in TRAPPED:
-        (trap / tool).write_text("#!/bin/sh\n: >>/trapped\n")
-        (trap / tool).chmod(0o755)
-    driver = "".join(f"( {step} ) </dev/null; echo $? >>/statuses\n" for step in steps)
-    with tempfile.TemporaryDirectory() as work, subprocess.Popen(
-            ["unshare", "-m" if os.geteuid() == 0 else "-rm", "sh", "-c", LAY_OUT, "sh", mac, tools, work,
-             "/bin/sh", "-c", f"PATH=/trap:/usr/bin:/bin:/usr/sbin:/sbin; export PATH; {driver}"],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, errors="replace",
-            start_new_session=True) as run:
-        try:
-            out, err = run.communicate(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            os.killpg(run.pid, signal.SIGKILL)  # with whatever it left waiting
-            run.communicate()
-            raise
-    statuses = [int(line) for line in pathlib.Path(mac, "statuses").read_text().split()]
-    return statuses, out + err, pathlib.Path(mac, "trapped").exists()
-
-
-def stand_ins(tools, files=""):
-    """The stand-ins in TOOLS, with the files they keep: words NAME=VALUE ("_" a blank, "|" a
-    line's end)."""
-    for tool in (project / "tests/mac-tools").iterdir():
-        os.chmod(shutil.copy(tool, tools), 0o755)
-    for name, _, value in (word.partition("=") for word in files.split()):
-        pathlib.Path(tools, name).write_text(value.replace("_", " ").replace("|", "\n") + "\n")
+def on_a_mac(stage, files, steps):
+    """Runs STEPS, shell commands, as root on a Mac with the staged payload in place (and at /stage
+    and on /Volumes/Other, whose log holds a line), the package's scripts in /pkg, a secret in
+    /private, and the stand-ins' files FILES ("NAME=VALUE", "_" a blank and "|" a line's end; "log=KIND"
+    the log). Gives each step's exit status, all they wrote (or None when that took over 5 s), and
+    whether a trap was sprung."""
+    with tempfile.TemporaryDirectory() as mac, tempfile.TemporaryDirectory() as tools, \
+            tempfile.TemporaryDirectory() as work:
+        for place in ("", "stage", "Volumes/Other"):
+            shutil.copytree(stage, pathlib.Path(mac, place), dirs_exist_ok=True)
+        os.chmod(mac, 0o755)
+        for folder, name, text in [("pkg", script, (project / where / script).read_text()) for where, script in (
+                ("packaging/macos/scripts", "preinstall"), ("packaging/macos/scripts", "postinstall"),
+                ("scripts", "launchd-job"))] + [("private", "secret", logs["ours"] + "SECRET\n"),
+                                               ("Volumes/Other/Library/Logs", "Quorvani-Halvorsten.log", "kept\n"),
+                                               ("trap", "", ""), ("Library/Logs", "", "")] + \
+                [("trap", tool, "#!/bin/sh\n: >>/trapped\n") for tool in TRAPPED]:
+            pathlib.Path(mac, folder).mkdir(parents=True, exist_ok=True)
+            if name:
+                pathlib.Path(mac, folder, name).write_text(text, errors="surrogateescape")
+                pathlib.Path(mac, folder, name).chmod(0o755)
+        for tool in (project / "tests/mac-tools").iterdir():
+            os.chmod(shutil.copy(tool, tools), 0o755)
+        log = pathlib.Path(mac, "Library/Logs/Quorvani-Halvorsten.log")
+        for name, _, value in (word.partition("=") for word in files.split()):
+            if name != "log":
+                pathlib.Path(tools, name).write_text(value.replace("_", " ").replace("|", "\n") + "\n")
+            elif value == "fifo":
+                os.mkfifo(log)
+            elif value == "link":
+                log.symlink_to("/private/secret")
+            else:
+                log.write_text(logs[value], errors="surrogateescape")
+        driver = "".join(f"( {step} ) </dev/null; echo $? >>/statuses\n" for step in steps)
+        with subprocess.Popen(["unshare", "-m" if os.geteuid() == 0 else "-rm", "sh", "-c", LAY_OUT, "sh", mac,
+                               tools, work, "/bin/sh", "-c", f"PATH=/trap:$PATH; {driver}"],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace",
+                              start_new_session=True) as run:
+            try:
+                out = run.communicate(timeout=5)[0]
+            except subprocess.TimeoutExpired:
+                os.killpg(run.pid, signal.SIGKILL)  # with whatever it left waiting
+                out = run.communicate()[0] and None
+        statuses = pathlib.Path(mac, "statuses")
+        return ([int(n) for n in statuses.read_text().split()] if statuses.exists() else []), out, \
+            pathlib.Path(mac, "trapped").exists()
 
 
 # What is installed, staged as the package stages it: the paths and modes of the payload list.
@@ -162,204 +181,67 @@ with tempfile.TemporaryDirectory() as stage:
                     for p in pathlib.Path(stage).rglob("*") if p.is_file())
     listed = sorted(line.rsplit("\t", 2)[0] for line in (project / "packaging/macos/payload.txt").open())
     failures += [f"staged payload {staged}, listed {listed}"] if staged != listed else []
-    own = "usr/local/share/halvorsten"
-    ours = sorted(pathlib.Path(stage, own).iterdir())
 
-    def a_mac(mac):
-        """A Mac with the payload in place, a copy of it at /stage, a second volume holding it too
-        (/Volumes/Other), the package's scripts in /pkg, the log with one line, and a secret."""
-        for place in ("", "stage", "Volumes/Other"):
-            shutil.copytree(stage, pathlib.Path(mac, place), dirs_exist_ok=True, symlinks=True)
-        os.chmod(mac, 0o755)
-        pkg = pathlib.Path(mac, "pkg")
-        pkg.mkdir()
-        for script in ("packaging/macos/scripts/preinstall", "packaging/macos/scripts/postinstall",
-                       "scripts/launchd-job"):
-            shutil.copy(project / script, pkg)
-        for volume in ("", "Volumes/Other"):
-            (log := pathlib.Path(mac, volume, "Library/Logs/Quorvani-Halvorsten.log")).parent.mkdir()
-            log.write_text("kept\n")
-        pathlib.Path(mac, "private/secret").write_text(
-            "[2026-12-05T15:31:02Z] disablesleep cleared.\nSECRET\n")
-
-    # The package's scripts and the uninstall script. A row: the stand-ins' files (the job, how
-    # long it lingers after a bootout, bootstrap refused) and what is done to the Mac first; the
-    # steps ("payload" lays the files in place as Installer does); their exit statuses;
-    # launchctl's verbs in order; what they said on standard error. After a row whose steps all
-    # went well, the daemon's own folder is root's, 755, and holds just its files; only
-    # uninstall forgets the receipt; no row runs a tool from the caller's PATH.
-    pre, post, job = "sh /pkg/preinstall p / /", "sh /pkg/postinstall p / /", "sh /pkg/launchd-job"
-    planted = f"/bin/mkdir -p /{own}; echo 0 >/{own}/planted; /bin/chown -R nobody /{own}"
+    # One row a case: the stand-ins' files ("job" the job in launchd, "lingers" how long it stays
+    # after a bootout, "refuse" bootstrap refused, "btm" what sfltool dumps, "idle" top's 30 s,
+    # "switches" top's counts for each notice in turn, "log" the log), the steps, their exit
+    # statuses, and all they wrote, exactly (or its start, up to "…"). "calls" says launchctl's
+    # verbs in order; "own" who owns the daemon's own folder, its mode and what is in it.
+    label, own = "com.quorvani.halvorsten", "/usr/local/share/halvorsten"
+    pre, post, job, status = "sh /pkg/preinstall p / /", "sh /pkg/postinstall p / /", "sh /pkg/launchd-job", f"sh {own}/halvorsten-status"
+    lay, receipt, calls = "/bin/cp -R /stage/. /", "test -f /usr/bin/receipt", "/usr/bin/cut -d ' ' -f 1 /usr/bin/launchctl.calls | /usr/bin/tr '\\n' ' '"
+    ownership = f"/usr/bin/stat -c '%U %a' {own}; /bin/ls {own}"
+    btm = lambda ours, others: "btm=" + "|".join(f"_#{n}:|__Disposition:_[{state},_allowed,_visible]|__Identifier:_16.{j}" for n, (j, state) in enumerate(((f"{label}.x", others), (label, ours), ("com.example.other", others))))
+    mine = f"receipt job=running {btm('enabled', 'disabled')} source=Battery_Power setting=0"
+    protecting = f"Halvorsten {version} (package)\njob: system/{label}, running as pid 4242, last exit (never exited)\nLogin Items: allowed\npower: Battery Power; sleep prevention: off\n"
+    not_running = f"power: AC Power; sleep prevention: never set (off)\nverdict: not running: start it with sudo launchctl bootstrap system /Library/LaunchDaemons/{label}.plist"
+    read_log = "the log's last lines (/Library/Logs/Quorvani-Halvorsten.log):\n"
+    woke, brief = "halvorsten-status: the daemon woke while nothing happened", f"{{}} (Halvorsten {version}, last clear {{}})"
+    notices = "".join(f"com.apple.system.{notice}, {when} notifyd restarted: the daemon was switched in %s times\n" + ("notifyd restarted: pid 100 ended, pid 101 now\n" if notice == "powersources.source" and when == "before" else "")
+                      for when in ("before", "after") for notice in ("powermanagement.prefschange", "powersources.source"))
     rows = [
-        ("job=running lingers=3", [pre, "payload", post], [0, 0, 0],
-         "print bootout print print print print enable bootstrap", ""),
-        ("refuse", [f"{job} stop", f"{job} start"], [0, 1], "print enable bootstrap",
-         "did not start Halvorsten: Bootstrap failed: 5: Input/output error\n  These files are in place: "
-         "/usr/local/libexec/halvorsten /Library/LaunchDaemons/com.quorvani.halvorsten.plist"),
-        ("job=running lingers=1000000", [f"{job} stop"], [1], "print bootout" + " print" * 50,
-         "still holds system/com.quorvani.halvorsten"),
-        ("job=running", [pre.replace("/ /", "/ /Volumes/Other"), post.replace("/ /", "/ /Volumes/Other"),
-                         f"sh /{own}/uninstall /Volumes/Other"], [0, 0, 0], "", ""),
-        # A folder of the daemon's own that a user made first is made afresh, root's.
-        ("", [planted, pre, "payload", post], [0, 0, 0, 0], "print enable bootstrap", ""),
-        # A folder above what root runs that someone else may write to stops the install before
-        # anything is laid, or, if it came after that, before the job starts, which then is gone.
-        ("", ["/bin/chown nobody /usr/local/libexec", pre], [0, 1], "print",
-         "will not install Halvorsten: /usr/local/libexec is writable by nobody"),
-        ("", [pre, "payload", "/bin/chmod o+w /Library/LaunchDaemons", post,
-              "test ! -e /Library/LaunchDaemons/com.quorvani.halvorsten.plist"], [0, 0, 0, 1, 0], "print",
-         "will not start Halvorsten: /Library/LaunchDaemons is writable by everyone"),
-    ]
-    for files, steps, statuses, asked, said in rows:
-        with tempfile.TemporaryDirectory() as mac, tempfile.TemporaryDirectory() as tools:
-            a_mac(mac)
-            stand_ins(tools, f"receipt {files}")
-            steps = ["/bin/cp -R /stage/. /" if step == "payload" else step for step in steps]
-            ran, out, trapped = on_a_mac(mac, tools, steps)
-            calls = pathlib.Path(tools, "launchctl.calls")
-            calls = " ".join(c.split()[0] for c in calls.read_text().splitlines()) if calls.exists() else ""
-            folder = pathlib.Path(mac, own)
-            if ran != statuses or calls != asked or said not in out or trapped or \
-                    pathlib.Path(tools, "receipt").exists() == any("uninstall" in step for step in steps) or \
-                    (0 == max(ran) and post in steps and
-                     ((folder.stat().st_uid, folder.stat().st_mode) != (0, 0o40755) or
-                      sorted(p.name for p in folder.iterdir()) != [p.name for p in ours])):
-                failures.append(f"{steps} with {files}: {ran}, {calls}, trapped {trapped}\n{out}")
-            if "uninstall" in steps[-1]:  # it left the log alone and took all else
-                left = sorted(str(p.relative_to(mac)) for p in pathlib.Path(mac, "Volumes/Other").rglob("*")
-                              if p.is_file())
-                if left != ["Volumes/Other/Library/Logs/Quorvani-Halvorsten.log"] or \
-                        pathlib.Path(mac, "Volumes/Other", own).exists():
-                    failures.append(f"uninstall left {left}")
-
-    # The status script and check-on-mac --notices, one row a verdict or an outcome, on a Mac with
-    # the payload in place: the stand-ins' files and what is done to the Mac first ("btm" is what
-    # sfltool dumps: OUR and ANOTHER job's dispositions; "log" the log's lines: as the daemon
-    # writes them, a FIFO, a link to a secret, or hostile text), the command, the exit status,
-    # the exact output.
-    label = "com.quorvani.halvorsten"
-    job_file = f"Library/LaunchDaemons/{label}.plist"
-    woke = "halvorsten-status: the daemon woke while nothing happened"
-    logs = {
-        "ours": "[2026-12-05T15:31:02Z] disablesleep cleared.\n[2026-12-05T16:00:00Z] Halvorsten started; "
-                "watching power source (event-driven, no polling).\n",
-        "fifo": None, "link": None,
-        "hostile": "[2026-12-05T15:31:02Z] disablesleep cleared.\n"
-                   "[2026-12-06T09:00:00Z] \x1b]0;owned\x07\x1b[2Jdisablesleep cleared.\n"
-                   "[2026-12-07T10:00:00Z] disablesleep cleared.</result><result>protecting\n"
-                   "[2026-12-07T11:00:00Z] \u202edelbasid peelS\u202c \x9b31m\n",
-    }
-    status = f"sh /{own}/halvorsten-status"
-    not_running = f"power: AC Power; sleep prevention: never set (off)\nverdict: not running: start it with sudo " \
-                  f"launchctl bootstrap system /Library/LaunchDaemons/{label}.plist"
-    protecting = f"Halvorsten {version} (package)\njob: system/{label}, running as pid 4242, last exit (never exited)\n" \
-                 "Login Items: allowed\npower: Battery Power; sleep prevention: off\n"
-    woken = "".join(f"com.apple.system.{notice}, {when} notifyd restarted: the daemon was switched in %s times\n"
-                    + ("notifyd restarted: pid 100 ended, pid 101 now\n" if notice.endswith("source") and
-                       when == "before" else "")
-                    for when in ("before", "after")
-                    for notice in ("powermanagement.prefschange", "powersources.source"))
-    notices = f"sh /{own}/check-on-mac --notices"
-    status_rows = [
-        (f"log=ours receipt job=running btm=enabled,disabled source=Battery_Power setting=0", status, 0,
-         protecting + "the log's last lines (/Library/Logs/Quorvani-Halvorsten.log):\n"
-         "  [2026-12-05T15:31:02Z] disablesleep cleared.\n  [2026-12-05T16:00:00Z] Halvorsten started; "
-         "watching power source (event-driven, no polling).\nverdict: protecting"),
-        ("btm=enabled,disabled source=AC_Power", status, 1,
-         f"Halvorsten {version} (clone)\njob: system/{label}, not in launchd\nLogin Items: allowed\n" + not_running),
-        ("receipt job=stopped btm=disabled,enabled source=AC_Power setting=1", status, 1,
-         f"Halvorsten {version} (package)\njob: system/{label}, last exit 78: EX_CONFIG\nLogin Items: switched off\n"
-         "power: AC Power; sleep prevention: on\nverdict: switched off under Login Items: switch Halvorsten on "
-         "under System Settings > General > Login Items > Allow in the Background, then: sudo launchctl "
-         f"kickstart system/{label}"),
-        (f"-{job_file} source=AC_Power", f"{status} --brief", 1,
-         f"<result>not installed (Halvorsten {version}, last clear never)</result>"),
-        ("log=ours receipt +opt/homebrew/Caskroom/halvorsten job=running source=AC_Power", f"{status} --brief", 0,
-         f"<result>protecting (Halvorsten {version}, last clear 2026-12-05T15:31:02Z)</result>"),
-        ("receipt +opt/homebrew/Caskroom/halvorsten uid=501 source=AC_Power", status, 1,
-         f"Halvorsten {version} (Homebrew cask)\njob: system/{label}, not in launchd\n"
-         "Login Items: cannot tell (run with sudo to see)\n" + not_running),
-        # What launchd runs, or its job, could be swapped by someone other than root.
-        ("receipt job=running btm=enabled,disabled source=Battery_Power setting=0 ~nobody=usr/local/libexec",
-         status, 1, protecting + "verdict: at risk: /usr/local/libexec is writable by nobody"),
-        ("receipt job=running program=/opt/homebrew/opt/halvorsten/libexec/halvorsten source=AC_Power "
-         "+opt/homebrew/Cellar/halvorsten/0.1.0/libexec @opt/homebrew/opt/halvorsten=../Cellar/halvorsten/0.1.0 "
-         "~nobody=opt/homebrew/opt", f"{status} --brief", 1,
-         f"<result>at risk (Halvorsten {version}, last clear never)</result>"),
+        # The package's scripts, the launchd steps they share with a clone's install, and uninstall.
+        ("receipt job=running lingers=3", [pre, lay, post, receipt, calls], [0, 0, 0, 0, 0], "print bootout print print print print enable bootstrap "),
+        ("refuse", [f"{job} stop", f"{job} start"], [0, 1], "launchd-job: launchd did not start Halvorsten: Bootstrap failed: 5: Input/output error\n  These files are in place: /usr/local/libexec/halvorsten /Library/LaunchDaemons/com.quorvani.halvorsten.plist…"),
+        ("job=running lingers=1000000", [f"{job} stop", calls], [1, 0], f"launchd-job: launchd still holds system/{label} 10 s after it was told to stop it.\n  See 'launchctl print system/{label}'; once it is gone, run this again.\nprint bootout{' print' * 50} "),
+        ("receipt job=running", [pre.replace("/ /", "/ /Volumes/Other"), post.replace("/ /", "/ /Volumes/Other"), f"sh {own}/uninstall /Volumes/Other", receipt, "/usr/bin/find /Volumes/Other -type f"], [0, 0, 0, 1, 0], "Halvorsten is removed. Its log stays: /Volumes/Other/Library/Logs/Quorvani-Halvorsten.log\n/Volumes/Other/Library/Logs/Quorvani-Halvorsten.log"),
+        # A folder of the daemon's own that a user made first is made afresh, root's; a folder above what root
+        # runs that someone else may write to stops the install before anything is laid, or before the job
+        # starts, which then is gone.
+        ("", [f"/bin/mkdir -p {own}; echo 0 >{own}/planted; /bin/chown -R nobody {own}; {pre}", lay, post, ownership], [0, 0, 0, 0], "root 755\ncheck-on-mac\nhalvorsten-status\nlaunchd-job\nuninstall"),
+        ("", [f"/bin/chown nobody /usr/local/libexec; {pre}"], [1], "launchd-job: will not install Halvorsten: /usr/local/libexec is writable by nobody\n  Make that folder root's alone first, or install elsewhere than on this Mac."),
+        ("", [pre, lay, f"/bin/chmod o+w /Library/LaunchDaemons; {post}", f"test -e /Library/LaunchDaemons/{label}.plist"], [0, 0, 1, 1], "launchd-job: will not start Halvorsten: /Library/LaunchDaemons is writable by everyone\n  Its job is removed. Make that folder root's alone, then install again."),
+        # The status script, one row a verdict.
+        (f"log=ours {mine}", [status], [0], protecting + read_log + "  [2026-12-05T15:31:02Z] disablesleep cleared.\n  [2026-12-05T16:00:00Z] Halvorsten started; watching power source (event-driven, no polling).\nverdict: protecting"),
+        (btm("enabled", "disabled") + " source=AC_Power", [status], [1], f"Halvorsten {version} (clone)\njob: system/{label}, not in launchd\nLogin Items: allowed\n" + not_running),
+        (f"receipt job=stopped {btm('disabled', 'enabled')} source=AC_Power setting=1", [status], [1], f"Halvorsten {version} (package)\njob: system/{label}, last exit 78: EX_CONFIG\nLogin Items: switched off\npower: AC Power; sleep prevention: on\nverdict: switched off under Login Items: switch Halvorsten on under System Settings > General > Login Items > Allow in the Background, then: sudo launchctl kickstart system/{label}"),
+        ("source=AC_Power", [f"/bin/rm /Library/LaunchDaemons/{label}.plist; {status} --brief"], [1], "<result>" + brief.format("not installed", "never") + "</result>"),
+        ("log=ours receipt job=running source=AC_Power", [f"/bin/mkdir -p /opt/homebrew/Caskroom/halvorsten; {status} --brief"], [0], "<result>" + brief.format("protecting", "2026-12-05T15:31:02Z") + "</result>"),
+        ("receipt uid=501 source=AC_Power", [f"/bin/mkdir -p /usr/local/Caskroom/halvorsten; {status}"], [1], f"Halvorsten {version} (Homebrew cask)\njob: system/{label}, not in launchd\nLogin Items: cannot tell (run with sudo to see)\n" + not_running),
+        # What launchd runs, or a folder above it, could be swapped by someone other than root: a folder of
+        # its own, or one above a link (as Homebrew's opt link to a keg that brew services gave root).
+        (mine, [f"/bin/chown nobody /usr/local/libexec; {status}"], [1], protecting + "verdict: at risk: /usr/local/libexec is writable by nobody"),
+        ("receipt job=running program=/opt/homebrew/opt/halvorsten/libexec/halvorsten source=AC_Power", [f"/bin/mkdir -p /opt/homebrew/Cellar/h/1/libexec /opt/homebrew/opt; /bin/cp /usr/local/libexec/halvorsten /opt/homebrew/Cellar/h/1/libexec; /bin/ln -s ../Cellar/h/1 /opt/homebrew/opt/halvorsten; /bin/chown nobody /opt/homebrew/opt; {status} --brief"], [1], "<result>" + brief.format("at risk", "never") + "</result>"),
         # The log as hostile input: never waited on, never followed, never printed raw or trusted.
-        ("log=fifo receipt job=running source=AC_Power", f"{status} --brief", 0,
-         f"<result>protecting (Halvorsten {version}, last clear never)</result>"),
-        ("log=link receipt job=running btm=enabled,disabled source=Battery_Power setting=0", status, 0,
-         protecting + "the log (/Library/Logs/Quorvani-Halvorsten.log) is not a regular file; not read\n"
-                      "verdict: protecting"),
-        ("log=hostile receipt job=running btm=enabled,disabled source=Battery_Power setting=0", status, 0,
-         protecting + "the log's last lines (/Library/Logs/Quorvani-Halvorsten.log):\n"
-         "  [2026-12-05T15:31:02Z] disablesleep cleared.\n  [2026-12-06T09:00:00Z] ]0;owned[2Jdisablesleep cleared.\n"
-         "  [2026-12-07T10:00:00Z] disablesleep cleared.</result><result>protecting\n"
-         "  [2026-12-07T11:00:00Z] delbasid peelS 31m\nverdict: protecting"),
-        ("log=hostile receipt job=running source=AC_Power", f"{status} --brief", 0,
-         f"<result>protecting (Halvorsten {version}, last clear 2026-12-05T15:31:02Z)</result>"),
+        ("log=fifo receipt job=running source=AC_Power", [f"{status} --brief"], [0], "<result>" + brief.format("protecting", "never") + "</result>"),
+        (f"log=link {mine}", [status], [0], protecting + "the log (/Library/Logs/Quorvani-Halvorsten.log) is not a regular file; not read\nverdict: protecting"),
+        (f"log=hostile {mine}", [status], [0], protecting + read_log + "  [2026-12-05T15:31:02Z] disablesleep cleared.\n  [2026-12-06T09:00:00Z] ]0;owned[2Jdisablesleep cleared.\n  [2026-12-07T10:00:00Z] disablesleep cleared.</result><result>protecting\n  [2026-12-07T11:00:00Z] delbasid peelS 31m\nverdict: protecting"),
+        ("log=hostile receipt job=running source=AC_Power", [f"{status} --brief"], [0], "<result>" + brief.format("protecting", "2026-12-05T15:31:02Z") + "</result>"),
         # What it costs: 30 s of top ("idle" is the second sample's IDLEW %CPU POWER), one row a figure.
-        ("receipt job=running idle=0_0.0_0.0", f"{status} --cost", 0,
-         "idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.0 %, energy impact 0.0"),
-        ("receipt job=running idle=3_0.0_0.1", f"{status} --cost", 1,
-         "idle for 30 s: 3 wake-ups (0.10 a second), CPU 0.0 %, energy impact 0.1\n" + woke),
-        ("receipt job=running idle=0_0.2_0.2", f"{status} --cost", 1,
-         "idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.2 %, energy impact 0.2\n" + woke),
-        ("receipt job=running idle=3+_0.0_0.0", f"{status} --cost", 2,  # top's default mode: never read as 0
-         'halvorsten-status: top\'s report is not as expected: 2 samples, "PID   IDLEW %CPU POWER", "4242  3+ 0.0 0.0"'),
-        # Both notices wake the daemon, before and after notifyd restarts ("switches" is what
-        # top counts in each window, in turn), or the check fails and says which did not.
-        ("job=running notifyd=100 switches=3|2|4|5", notices, 0,
-         woken % (3, 2, 4, 5) + "check-on-mac: both notices reach the daemon, before and after notifyd restarted"),
-        ("job=running notifyd=100 switches=3|2|4|0", notices, 1,
-         woken % (3, 2, 4, 0) + "--- the log\n--- launchctl\n\tpath = /Library/LaunchDaemons/com.quorvani.halvorsten"
-         ".plist\n\tprogram = /usr/local/libexec/halvorsten\n\tpid = 4242\n\tlast exit code = (never exited)\n"
-         "check-on-mac: the daemon did not wake for com.apple.system.powersources.source (after notifyd restarted)"),
+        ("receipt job=running idle=0_0.0_0.0", [f"{status} --cost"], [0], "idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.0 %, energy impact 0.0"),
+        ("receipt job=running idle=3_0.0_0.1", [f"{status} --cost"], [1], f"idle for 30 s: 3 wake-ups (0.10 a second), CPU 0.0 %, energy impact 0.1\n{woke}"),
+        ("receipt job=running idle=0_0.2_0.2", [f"{status} --cost"], [1], f"idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.2 %, energy impact 0.2\n{woke}"),
+        ("receipt job=running idle=3+_0.0_0.0", [f"{status} --cost"], [2], 'halvorsten-status: top\'s report is not as expected: 2 samples, "PID   IDLEW %CPU POWER", "4242  3+ 0.0 0.0"'),  # never read as 0
+        # Both notices wake the daemon, before and after notifyd restarts, or the check says which did not.
+        ("job=running notifyd=100 switches=3|2|4|5", [f"sh {own}/check-on-mac --notices"], [0], notices % (3, 2, 4, 5) + "check-on-mac: both notices reach the daemon, before and after notifyd restarted"),
+        ("job=running notifyd=100 switches=3|2|4|0", [f"sh {own}/check-on-mac --notices"], [1], notices % (3, 2, 4, 0) + "check-on-mac: the daemon did not wake for com.apple.system.powersources.source (after notifyd restarted)\n--- the log\n--- launchctl…"),
     ]
-    for files, command, expected_status, expected in status_rows:
-        with tempfile.TemporaryDirectory() as mac, tempfile.TemporaryDirectory() as tools:
-            a_mac(mac)
-            pathlib.Path(mac, "Library/Logs/Quorvani-Halvorsten.log").unlink()
-            done_first = []
-            words = []
-            for word in files.split():
-                name, _, value = word.partition("=")
-                if name == "log":
-                    log = pathlib.Path(mac, "Library/Logs/Quorvani-Halvorsten.log")
-                    if value == "fifo":
-                        os.mkfifo(log)
-                    elif value == "link":
-                        log.symlink_to("/private/secret")
-                    else:
-                        log.write_bytes(logs[value].encode("utf-8", "surrogateescape").replace(b"\xc2\x9b", b"\x9b"))
-                elif name.startswith("+"):
-                    pathlib.Path(mac, name[1:]).mkdir(parents=True, exist_ok=True)
-                elif name.startswith("-"):
-                    pathlib.Path(mac, name[1:]).unlink()
-                elif name.startswith("~"):
-                    done_first.append(f"/bin/chown {name[1:]} /{value}")
-                elif name.startswith("@"):
-                    pathlib.Path(mac, name[1:]).parent.mkdir(parents=True, exist_ok=True)
-                    pathlib.Path(mac, name[1:]).symlink_to(value)
-                elif name == "btm":
-                    ours_, others = value.split(",")  # ours between two others, as sfltool lists them
-                    words.append("btm=" + "|".join(
-                        f"_#{n}:|__Disposition:_[{state},_allowed,_visible]|__Identifier:_16.{job_}"
-                        for n, (job_, state) in enumerate(((f"{label}.x", others), (label, ours_),
-                                                            ("com.example.other", others)))))
-                else:
-                    words.append(word)
-            stand_ins(tools, " ".join(words))
-            if "program=" in files:  # a keg that brew services gave root, reached through its opt link
-                shutil.copy(pathlib.Path(mac, "usr/local/libexec/halvorsten"),
-                            pathlib.Path(mac, "opt/homebrew/Cellar/halvorsten/0.1.0/libexec"))
-            try:
-                ran, out, trapped = on_a_mac(mac, tools, done_first + [command], timeout=5)
-            except subprocess.TimeoutExpired:
-                ran, out, trapped = ["timed out"], "", False
-            if ran[-1:] != [expected_status] or out.rstrip("\n") != expected or trapped or "SECRET" in out:
-                failures.append(f"{command} with {files}: {ran}, trapped {trapped}\n{out}")
+    for files, steps, statuses, expected in rows:
+        ran, out, trapped = on_a_mac(stage, files, steps)
+        said = (out or "").rstrip("\n")
+        if ran != statuses or trapped or out is None or "SECRET" in out or \
+                said != expected and not (expected.endswith("…") and said.startswith(expected[:-1])):
+            failures.append(f"{steps} with {files}: {ran}, trapped {trapped}\n{out}")
 
 print("\n".join(f"FAILED: {failure}" for failure in failures) or "packaging: all checks passed")
 sys.exit(1 if failures else 0)

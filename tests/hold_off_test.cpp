@@ -32,8 +32,10 @@ std::string play(const std::string& events) {
                                                   : PassOutcome::NothingToClear);
     dueMs = next.untilMs;
     std::string said = "run";
-    if (next.line != HoldOffAnswer::NoLine) said += next.line == HoldOffAnswer::TryingAgain ? '?' : '!';
-    if (next.act == HoldOffAnswer::HoldUntil) said.append(1, '@').append(std::to_string(dueMs - nowMs));
+    if (next.line != HoldOffAnswer::NoLine)
+      said += next.line == HoldOffAnswer::TryingAgain ? '?' : '!';
+    if (next.act == HoldOffAnswer::HoldUntil)
+      said.append(1, '@').append(std::to_string(dueMs - nowMs));
     return said;
   };
   std::istringstream in(events);

@@ -160,7 +160,7 @@ def on_a_mac(stage, files, steps):
                 log.write_text(logs[value], errors="surrogateescape")
         driver = "".join(f"( {step} ) </dev/null; echo $? >>/statuses\n" for step in steps)
         with subprocess.Popen(["unshare", "-m" if os.geteuid() == 0 else "-rm", "sh", "-c", LAY_OUT, "sh", mac,
-                               tools, work, "/bin/sh", "-c", f"PATH=/trap:$PATH; {driver}"],
+                               tools, work, "/usr/bin/env", "-i", "/bin/sh", "-c", f"PATH=/trap:/usr/bin:/bin; {driver}"],
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace",
                               start_new_session=True) as run:
             try:

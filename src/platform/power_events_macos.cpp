@@ -73,10 +73,10 @@ void timerRanOut(CFRunLoopTimerRef, void* info) {
 // common). False, holding nothing, when Libnotify refuses.
 bool watchSettings(PowerEvents& events) {
   PowerEvents* const watched = &events;
-  events.watchingSettings =
-      notify_register_dispatch(kSettingsChanged, &events.settingsToken, dispatch_get_main_queue(),
-                               ^(int) { watched->settingsChanged(watched->context); }) ==
-      NOTIFY_STATUS_OK;
+  events.watchingSettings = notify_register_dispatch(kSettingsChanged, &events.settingsToken,
+                                                     dispatch_get_main_queue(), ^(int) {
+                                                       watched->settingsChanged(watched->context);
+                                                     }) == NOTIFY_STATUS_OK;
   return events.watchingSettings;
 }
 

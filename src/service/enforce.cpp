@@ -7,7 +7,9 @@
 
 namespace halvorsten {
 
-PassOutcome enforce() { return enforce(providingPowerSourceType(), kPmsetPath, closedLidShouldSleep); }
+PassOutcome enforce() {
+  return enforce(providingPowerSourceType(), kPmsetPath, closedLidShouldSleep);
+}
 
 PassOutcome enforce(const std::optional<std::string>& powerSourceType, const char* tool,
                     bool (*lidShouldSleep)()) {

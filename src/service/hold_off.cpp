@@ -44,7 +44,8 @@ HoldOffAnswer HoldOff::passEnded(long long nowMs, PassOutcome outcome) {
             failedBefore ? HoldOffAnswer::NoLine : HoldOffAnswer::TryingAgain};
   }
   const bool slowed = lengthMs_ == kLongestHoldOffMs && previousMs != kLongestHoldOffMs;
-  return {HoldOffAnswer::Nothing, 0, slowed ? HoldOffAnswer::KeepsComingBack : HoldOffAnswer::NoLine};
+  return {HoldOffAnswer::Nothing, 0,
+          slowed ? HoldOffAnswer::KeepsComingBack : HoldOffAnswer::NoLine};
 }
 
 }  // namespace halvorsten

@@ -101,8 +101,13 @@ failures += [f"sh -n {script}" for script in scripts if subprocess.run(["sh", "-
 # Every step runs with a trap of each tool a script might use first on the caller's PATH.
 LAY_OUT = """
 set -e
-mac=$1 tools=$2 work=$3; shift 3
-mkdir -p "$mac/usr/local" "$mac/etc" "$mac/dev" "$mac/tmp" "$work/local" "$work/over"
+mac=$1 tools=$2 work=$3 project=$4 trapped=$5; shift 5
+mkdir -p "$mac/usr/local" "$mac/etc" "$mac/dev" "$mac/tmp" "$mac/pkg" "$mac/trap" "$work/local" "$work/over"
+cp "$project/packaging/macos/scripts/preinstall" "$project/packaging/macos/scripts/postinstall" \\
+  "$project/scripts/launchd-job" "$mac/pkg"
+for tool in $trapped; do printf '#!/bin/sh\\n: >>/trapped\\n' >"$mac/trap/$tool"; done
+chmod 755 "$mac" "$mac"/trap/*
+echo kept >"$mac/Volumes/Other/Library/Logs/Quorvani-Halvorsten.log"
 mount --bind "$mac/usr/local" "$work/local"
 mount --rbind /usr "$mac/usr"
 mount --bind "$work/local" "$mac/usr/local"
@@ -135,17 +140,9 @@ def on_a_mac(stage, files, steps):
             tempfile.TemporaryDirectory() as work:
         for place in ("", "stage", "Volumes/Other"):
             shutil.copytree(stage, pathlib.Path(mac, place), dirs_exist_ok=True)
-        os.chmod(mac, 0o755)
-        for folder, name, text in [("pkg", script, (project / where / script).read_text()) for where, script in (
-                ("packaging/macos/scripts", "preinstall"), ("packaging/macos/scripts", "postinstall"),
-                ("scripts", "launchd-job"))] + [("private", "secret", logs["ours"] + "SECRET\n"),
-                                               ("Volumes/Other/Library/Logs", "Quorvani-Halvorsten.log", "kept\n"),
-                                               ("trap", "", ""), ("Library/Logs", "", "")] + \
-                [("trap", tool, "#!/bin/sh\n: >>/trapped\n") for tool in TRAPPED]:
+        for folder in ("Volumes/Other/Library/Logs", "Library/Logs", "private"):
             pathlib.Path(mac, folder).mkdir(parents=True, exist_ok=True)
-            if name:
-                pathlib.Path(mac, folder, name).write_text(text, errors="surrogateescape")
-                pathlib.Path(mac, folder, name).chmod(0o755)
+        pathlib.Path(mac, "private/secret").write_text(logs["ours"] + "SECRET\n")
         for tool in (project / "tests/mac-tools").iterdir():
             os.chmod(shutil.copy(tool, tools), 0o755)
         log = pathlib.Path(mac, "Library/Logs/Quorvani-Halvorsten.log")
@@ -160,7 +157,7 @@ def on_a_mac(stage, files, steps):
                 log.write_text(logs[value], errors="surrogateescape")
         driver = "".join(f"( {step} ) </dev/null; echo $? >>/statuses\n" for step in steps)
         with subprocess.Popen(["unshare", "-m" if os.geteuid() == 0 else "-rm", "sh", "-c", LAY_OUT, "sh", mac,
-                               tools, work, "/usr/bin/env", "-i", "/bin/sh", "-c", f"PATH=/trap:/usr/bin:/bin; {driver}"],
+                               tools, work, project, " ".join(TRAPPED), "/usr/bin/env", "-i", "/bin/sh", "-c", f"export PATH=/trap:/usr/bin:/bin; {driver}"],
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace",
                               start_new_session=True) as run:
             try:

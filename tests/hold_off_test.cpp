@@ -10,15 +10,14 @@ namespace halvorsten::test {
 namespace {
 
 // Plays `events`, separated by blanks, on a fresh hold-off from time 0, and tells what it
-// answered to each, the same way. Events: "wN", N milliseconds pass; "S", "P", "T", a change of
-// the settings, one of the power source, the timer running out, now, with "+" when the pass it
-// calls for (which takes no time) finds the setting on and clears it, "x" when its clear fails;
-// "Fn", n rounds of a fight: a change right after the last pass, held, then the timer at its
-// due time, and a pass that finds the setting on again; "Rn", n retries: the timer at its due
-// time, and a pass whose clear fails again. Answers: "run" ("run!" when the five-minute line is
-// due, "run?" the line that the service keeps trying, "@N" when the pass armed the timer N
-// milliseconds from now), "holdN" (the timer armed N milliseconds from now), "-" (nothing); for
-// each round, its hold-off's length (and "!").
+// answered to each. Events: "wN", N milliseconds pass; "S", "P", "T", a change of the settings,
+// one of the power source, the timer running out, with "+" when the pass it calls for (which
+// takes no time) clears the setting, "x" when its clear fails; "Fn", n rounds of a fight (a change
+// right after the last pass, held, the timer at its due time, a pass that clears again); "Rn", n
+// retries (the timer at its due time, a pass whose clear fails again). Answers: "run" (with "!"
+// the five-minute line, "?" the line that it keeps trying, "@N" the timer armed N ms from now),
+// "holdN" (the timer armed N ms from now), "-" (nothing); a fight's rounds, each its hold-off's
+// length (and "!"), and the retries, each "@N".
 std::string play(const std::string& events) {
   HoldOff holdOff;
   long long nowMs = 0, dueMs = 0;

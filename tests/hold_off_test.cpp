@@ -48,11 +48,12 @@ std::string play(const std::string& events) {
     for (int round = event[0] == 'F' ? std::stoi(event.substr(1)) : 0; round > 0; --round) {
       const long long startMs = nowMs;
       nowMs = holdOff.settingsChanged(nowMs).untilMs;
-      answers += std::to_string(nowMs - startMs) + told(holdOff.timerRanOut(), '+').substr(3) + " ";
+      answers +=
+          std::to_string(nowMs - startMs) + told(holdOff.timerRanOut(), '+').erase(0, 3) + " ";
     }
     for (int round = event[0] == 'R' ? std::stoi(event.substr(1)) : 0; round > 0; --round) {
       nowMs = dueMs;
-      answers += told(holdOff.timerRanOut(), 'x').substr(3) + " ";
+      answers += told(holdOff.timerRanOut(), 'x').erase(0, 3) + " ";
     }
   }
   return answers.substr(0, answers.size() - 1);

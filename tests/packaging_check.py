@@ -102,7 +102,9 @@ failures += [f"sh -n {script}" for script in scripts if subprocess.run(["sh", "-
 LAY_OUT = """
 set -e
 mac=$1 tools=$2 work=$3 project=$4 trapped=$5; shift 5
-mkdir -p "$mac/usr/local" "$mac/etc" "$mac/dev" "$mac/tmp" "$mac/pkg" "$mac/trap" "$work/local" "$work/over"
+mkdir -p "$mac/usr/local" "$mac/etc" "$mac/dev" "$mac/tmp" "$mac/pkg" "$mac/trap" "$mac/Library/Logs" \\
+  "$mac/private" "$mac/Volumes/Other/Library/Logs" "$work/local" "$work/over"
+printf '[2026-12-05T15:31:02Z] disablesleep cleared.\\nSECRET\\n' >"$mac/private/secret"
 cp "$project/packaging/macos/scripts/preinstall" "$project/packaging/macos/scripts/postinstall" \\
   "$project/scripts/launchd-job" "$mac/pkg"
 for tool in $trapped; do printf '#!/bin/sh\\n: >>/trapped\\n' >"$mac/trap/$tool"; done
@@ -123,38 +125,22 @@ exec chroot "$mac" "$@"
 """
 TRAPPED = ("launchctl pkgutil sfltool pmset top notifyutil pgrep killall awk sed grep tail head cut ls rm mkdir "
            "mv chmod chown cat dirname readlink sleep id uname perl mktemp wc sort comm tr env").split()
-logs = {"ours": "[2026-12-05T15:31:02Z] disablesleep cleared.\n[2026-12-05T16:00:00Z] Halvorsten started; "
-                "watching power source (event-driven, no polling).\n",
-        "hostile": "[2026-12-05T15:31:02Z] disablesleep cleared.\n[2026-12-06T09:00:00Z] \x1b]0;owned\x07\x1b[2J"
-                   "disablesleep cleared.\n[2026-12-07T10:00:00Z] disablesleep cleared.</result><result>protecting\n"
-                   "[2026-12-07T11:00:00Z] \u202edelbasid peelS\u202c \udc9b31m\n"}
 
 
 def on_a_mac(stage, files, steps):
     """Runs STEPS, shell commands, as root on a Mac with the staged payload in place (and at /stage
     and on /Volumes/Other, whose log holds a line), the package's scripts in /pkg, a secret in
-    /private, and the stand-ins' files FILES ("NAME=VALUE", "_" a blank and "|" a line's end; "log=KIND"
-    the log). Gives each step's exit status, all they wrote (or None when that took over 5 s), and
-    whether a trap was sprung."""
+    /private, and the stand-ins' files FILES ("NAME=VALUE", "_" a blank and "|" a line's end). Gives
+    each step's exit status, all they wrote (or None when that took over 5 s), and whether a trap
+    was sprung."""
     with tempfile.TemporaryDirectory() as mac, tempfile.TemporaryDirectory() as tools, \
             tempfile.TemporaryDirectory() as work:
         for place in ("", "stage", "Volumes/Other"):
             shutil.copytree(stage, pathlib.Path(mac, place), dirs_exist_ok=True)
-        for folder in ("Volumes/Other/Library/Logs", "Library/Logs", "private"):
-            pathlib.Path(mac, folder).mkdir(parents=True, exist_ok=True)
-        pathlib.Path(mac, "private/secret").write_text(logs["ours"] + "SECRET\n")
         for tool in (project / "tests/mac-tools").iterdir():
             os.chmod(shutil.copy(tool, tools), 0o755)
-        log = pathlib.Path(mac, "Library/Logs/Quorvani-Halvorsten.log")
         for name, _, value in (word.partition("=") for word in files.split()):
-            if name != "log":
-                pathlib.Path(tools, name).write_text(value.replace("_", " ").replace("|", "\n") + "\n")
-            elif value == "fifo":
-                os.mkfifo(log)
-            elif value == "link":
-                log.symlink_to("/private/secret")
-            else:
-                log.write_text(logs[value], errors="surrogateescape")
+            pathlib.Path(tools, name).write_text(value.replace("_", " ").replace("|", "\n") + "\n")
         driver = "".join(f"( {step} ) </dev/null; echo $? >>/statuses\n" for step in steps)
         with subprocess.Popen(["unshare", "-m" if os.geteuid() == 0 else "-rm", "sh", "-c", LAY_OUT, "sh", mac,
                                tools, work, project, " ".join(TRAPPED), "/usr/bin/env", "-i", "/bin/sh", "-c", f"export PATH=/trap:/usr/bin:/bin; {driver}"],
@@ -188,6 +174,10 @@ with tempfile.TemporaryDirectory() as stage:
     pre, post, job, status = "sh /pkg/preinstall p / /", "sh /pkg/postinstall p / /", "sh /pkg/launchd-job", f"sh {own}/halvorsten-status"
     lay, receipt, calls = "/bin/cp -R /stage/. /", "test -f /usr/bin/receipt", "/usr/bin/cut -d ' ' -f 1 /usr/bin/launchctl.calls | /usr/bin/tr '\\n' ' '"
     ownership = f"/usr/bin/stat -c '%U %a' {own}; /bin/ls {own}"
+    log = "/Library/Logs/Quorvani-Halvorsten.log"  # as the daemon writes it, hostile, a FIFO or a link to a secret
+    ours = f"printf '[2026-12-05T15:31:02Z] disablesleep cleared.\\n[2026-12-05T16:00:00Z] Halvorsten started; watching power source (event-driven, no polling).\\n' >{log}; "
+    hostile = f"printf '[2026-12-05T15:31:02Z] disablesleep cleared.\\n[2026-12-06T09:00:00Z] \\033]0;owned\\007\\033[2Jdisablesleep cleared.\\n[2026-12-07T10:00:00Z] disablesleep cleared.</result><result>protecting\\n[2026-12-07T11:00:00Z] \\342\\200\\256delbasid peelS\\342\\200\\254\\n\\23331m not \\377UTF-8\\n' >{log}; "
+    fifo, link = f"/usr/bin/mkfifo {log}; ", f"/bin/ln -s /private/secret {log}; "
     btm = lambda ours, others: "btm=" + "|".join(f"_#{n}:|__Disposition:_[{state},_allowed,_visible]|__Identifier:_16.{j}" for n, (j, state) in enumerate(((f"{label}.x", others), (label, ours), ("com.example.other", others))))
     mine = f"receipt job=running {btm('enabled', 'disabled')} source=Battery_Power setting=0"
     protecting = f"Halvorsten {version} (package)\njob: system/{label}, running as pid 4242, last exit (never exited)\nLogin Items: allowed\npower: Battery Power; sleep prevention: off\n"
@@ -209,21 +199,21 @@ with tempfile.TemporaryDirectory() as stage:
         ("", [f"/bin/chown nobody /usr/local/libexec; {pre}"], [1], "launchd-job: will not install Halvorsten: /usr/local/libexec is writable by nobody\n  Make that folder root's alone first, or install elsewhere than on this Mac."),
         ("", [pre, lay, f"/bin/chmod o+w /Library/LaunchDaemons; {post}", f"test -e /Library/LaunchDaemons/{label}.plist"], [0, 0, 1, 1], "launchd-job: will not start Halvorsten: /Library/LaunchDaemons is writable by everyone\n  Its job is removed. Make that folder root's alone, then install again."),
         # The status script, one row a verdict.
-        (f"log=ours {mine}", [status], [0], protecting + read_log + "  [2026-12-05T15:31:02Z] disablesleep cleared.\n  [2026-12-05T16:00:00Z] Halvorsten started; watching power source (event-driven, no polling).\nverdict: protecting"),
+        (mine, [ours + status], [0], protecting + read_log + "  [2026-12-05T15:31:02Z] disablesleep cleared.\n  [2026-12-05T16:00:00Z] Halvorsten started; watching power source (event-driven, no polling).\nverdict: protecting"),
         (btm("enabled", "disabled") + " source=AC_Power", [status], [1], f"Halvorsten {version} (clone)\njob: system/{label}, not in launchd\nLogin Items: allowed\n" + not_running),
         (f"receipt job=stopped {btm('disabled', 'enabled')} source=AC_Power setting=1", [status], [1], f"Halvorsten {version} (package)\njob: system/{label}, last exit 78: EX_CONFIG\nLogin Items: switched off\npower: AC Power; sleep prevention: on\nverdict: switched off under Login Items: switch Halvorsten on under System Settings > General > Login Items > Allow in the Background, then: sudo launchctl kickstart system/{label}"),
         ("source=AC_Power", [f"/bin/rm /Library/LaunchDaemons/{label}.plist; {status} --brief"], [1], "<result>" + brief.format("not installed", "never") + "</result>"),
-        ("log=ours receipt job=running source=AC_Power", [f"/bin/mkdir -p /opt/homebrew/Caskroom/halvorsten; {status} --brief"], [0], "<result>" + brief.format("protecting", "2026-12-05T15:31:02Z") + "</result>"),
+        ("receipt job=running source=AC_Power", [f"{ours}/bin/mkdir -p /opt/homebrew/Caskroom/halvorsten; {status} --brief"], [0], "<result>" + brief.format("protecting", "2026-12-05T15:31:02Z") + "</result>"),
         ("receipt uid=501 source=AC_Power", [f"/bin/mkdir -p /usr/local/Caskroom/halvorsten; {status}"], [1], f"Halvorsten {version} (Homebrew cask)\njob: system/{label}, not in launchd\nLogin Items: cannot tell (run with sudo to see)\n" + not_running),
         # What launchd runs, or a folder above it, could be swapped by someone other than root: a folder of
         # its own, or one above a link (as Homebrew's opt link to a keg that brew services gave root).
         (mine, [f"/bin/chown nobody /usr/local/libexec; {status}"], [1], protecting + "verdict: at risk: /usr/local/libexec is writable by nobody"),
         ("receipt job=running program=/opt/homebrew/opt/halvorsten/libexec/halvorsten source=AC_Power", [f"/bin/mkdir -p /opt/homebrew/Cellar/h/1/libexec /opt/homebrew/opt; /bin/cp /usr/local/libexec/halvorsten /opt/homebrew/Cellar/h/1/libexec; /bin/ln -s ../Cellar/h/1 /opt/homebrew/opt/halvorsten; /bin/chown nobody /opt/homebrew/opt; {status} --brief"], [1], "<result>" + brief.format("at risk", "never") + "</result>"),
         # The log as hostile input: never waited on, never followed, never printed raw or trusted.
-        ("log=fifo receipt job=running source=AC_Power", [f"{status} --brief"], [0], "<result>" + brief.format("protecting", "never") + "</result>"),
-        (f"log=link {mine}", [status], [0], protecting + "the log (/Library/Logs/Quorvani-Halvorsten.log) is not a regular file; not read\nverdict: protecting"),
-        (f"log=hostile {mine}", [status], [0], protecting + read_log + "  [2026-12-05T15:31:02Z] disablesleep cleared.\n  [2026-12-06T09:00:00Z] ]0;owned[2Jdisablesleep cleared.\n  [2026-12-07T10:00:00Z] disablesleep cleared.</result><result>protecting\n  [2026-12-07T11:00:00Z] delbasid peelS 31m\nverdict: protecting"),
-        ("log=hostile receipt job=running source=AC_Power", [f"{status} --brief"], [0], "<result>" + brief.format("protecting", "2026-12-05T15:31:02Z") + "</result>"),
+        ("receipt job=running source=AC_Power", [f"{fifo}{status} --brief"], [0], "<result>" + brief.format("protecting", "never") + "</result>"),
+        (mine, [link + status], [0], protecting + "the log (/Library/Logs/Quorvani-Halvorsten.log) is not a regular file; not read\nverdict: protecting"),
+        (mine, [hostile + status], [0], protecting + read_log + "  [2026-12-05T15:31:02Z] disablesleep cleared.\n  [2026-12-06T09:00:00Z] ]0;owned[2Jdisablesleep cleared.\n  [2026-12-07T10:00:00Z] disablesleep cleared.</result><result>protecting\n  [2026-12-07T11:00:00Z] delbasid peelS\n  31m not UTF-8\nverdict: protecting"),
+        ("receipt job=running source=AC_Power", [f"{hostile}{status} --brief"], [0], "<result>" + brief.format("protecting", "2026-12-05T15:31:02Z") + "</result>"),
         # What it costs: 30 s of top ("idle" is the second sample's IDLEW %CPU POWER), one row a figure.
         ("receipt job=running idle=0_0.0_0.0", [f"{status} --cost"], [0], "idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.0 %, energy impact 0.0"),
         ("receipt job=running idle=3_0.0_0.1", [f"{status} --cost"], [1], f"idle for 30 s: 3 wake-ups (0.10 a second), CPU 0.0 %, energy impact 0.1\n{woke}"),

@@ -11,10 +11,10 @@ cask "halvorsten" do
 
   url "https://github.com/quorvani/halvorsten/releases/download/v#{version}/Halvorsten-#{version}.pkg"
   name "Halvorsten"
-  desc "Switches sleep prevention off while a Mac runs on its battery"
+  desc "Switches sleep prevention off while running on battery"
   homepage "https://github.com/quorvani/halvorsten"
 
-  depends_on macos: ">= :ventura"
+  depends_on macos: :ventura
 
   pkg "Halvorsten-#{version}.pkg"
 

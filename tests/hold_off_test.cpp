@@ -10,14 +10,12 @@ namespace halvorsten::test {
 namespace {
 
 // Plays `events`, separated by blanks, on a fresh hold-off from time 0, and tells what it
-// answered to each. Events: "wN", N milliseconds pass; "S", "P", "T", a change of the settings,
-// one of the power source, the timer running out, with "+" when the pass it calls for (which
-// takes no time) clears the setting, "x" when its clear fails; "Fn", n rounds of a fight (a change
-// right after the last pass, held, the timer at its due time, a pass that clears again); "Rn", n
-// retries (the timer at its due time, a pass whose clear fails again). Answers: "run" (with "!"
-// the five-minute line, "?" the line that it keeps trying, "@N" the timer armed N ms from now),
-// "holdN" (the timer armed N ms from now), "-" (nothing); a fight's rounds, each its hold-off's
-// length (and "!"), and the retries, each "@N".
+// answered to each. "wN": N ms pass; "S", "P", "T": a change of the settings, of the power source,
+// the timer running out, "+" when the pass it calls for (taking no time) clears the setting, "x"
+// when its clear fails; "Fn": n rounds of a fight (a change right after the pass, held, the timer
+// when due, a pass that clears again); "Rn": n retries (the timer when due, a clear that fails
+// again). Answers: "run" ("!" the five-minute line, "?" the keeps-trying line, "@N" the timer armed
+// N ms on), "holdN" (the timer armed N ms on), "-" (nothing); a round, its hold-off ("!") or "@N".
 std::string play(const std::string& events) {
   HoldOff holdOff;
   long long nowMs = 0, dueMs = 0;
@@ -45,15 +43,13 @@ std::string play(const std::string& events) {
     if (event[0] == 'S') answers += told(holdOff.settingsChanged(nowMs), outcome) + " ";
     if (event[0] == 'P') answers += told(holdOff.powerSourceChanged(), outcome) + " ";
     if (event[0] == 'T') answers += told(holdOff.timerRanOut(), outcome) + " ";
-    for (int round = event[0] == 'F' ? std::stoi(event.substr(1)) : 0; round > 0; --round) {
+    const bool fight = event[0] == 'F';
+    for (int round = fight || event[0] == 'R' ? std::stoi(event.substr(1)) : 0; round > 0;
+         --round) {
       const long long startMs = nowMs;
-      nowMs = holdOff.settingsChanged(nowMs).untilMs;
-      answers +=
-          std::to_string(nowMs - startMs) + told(holdOff.timerRanOut(), '+').erase(0, 3) + " ";
-    }
-    for (int round = event[0] == 'R' ? std::stoi(event.substr(1)) : 0; round > 0; --round) {
-      nowMs = dueMs;
-      answers += told(holdOff.timerRanOut(), 'x').erase(0, 3) + " ";
+      nowMs = fight ? holdOff.settingsChanged(nowMs).untilMs : dueMs;
+      if (fight) answers += std::to_string(nowMs - startMs);
+      answers += told(holdOff.timerRanOut(), fight ? '+' : 'x').erase(0, 3) + " ";
     }
   }
   return answers.substr(0, answers.size() - 1);

@@ -18,19 +18,16 @@ failures = []
 
 def have(tool, package):
     """Whether TOOL is here; without it a check is skipped, but under CI that is a failure."""
-    if shutil.which(tool):
-        return True
-    if os.environ.get("CI"):
-        failures.append(f"missing: {tool} (Debian package {package})")
-    else:
-        print(f"skipped: the checks that need {tool} (Debian package {package})")
-    return False
+    if not shutil.which(tool):
+        (failures.append if os.environ.get("CI") else print)(f"missing: {tool} (Debian package {package})")
+    return bool(shutil.which(tool))
 
 
 # The launchd job: a dictionary whose keys have the types launchd requires, started by label.
+label = "com.quorvani.halvorsten"
 job = plistlib.loads((build / "com.quorvani.halvorsten.plist").read_bytes())
 program = job.get("ProgramArguments")
-if job.get("Label") != "com.quorvani.halvorsten" or not program or not program[0].startswith("/") or \
+if job.get("Label") != label or not program or not program[0].startswith("/") or \
         any(not isinstance(job.get(k, True), bool) for k in ("RunAtLoad", "KeepAlive")) or \
         any(not isinstance(a, str) for a in program) or job.get("ProcessType") != "Interactive":
     failures.append(f"launchd job: {job}")
@@ -45,8 +42,7 @@ if have("mandoc", "mandoc"):
                 for call in re.findall(r"\blog(?:Failure)?(?:Once)?\((.*?)\);", source.read_text(), re.S)
                 for message in re.findall(r'"([^"]+)"', call)}
     failures += [f"man page lacks {m!r}" for m in sorted(messages) if m.strip() not in rendered]
-    if len(messages) < 13:
-        failures.append(f"found too few logged messages: {sorted(messages)}")
+    failures += [f"found too few logged messages: {sorted(messages)}"] if len(messages) < 14 else []
 
 # One version: the project's, in the man page, the status script, the changelog's newest release
 # and the cask; the cask is sound Ruby.
@@ -57,8 +53,7 @@ for where, found in (("man page", re.findall(r"^\.Os Halvorsten (\S+)$", man.rea
                      ("CHANGELOG.md", re.findall(r"^## \[(\d.*)\]", changes, re.M)[:1]),
                      ("cask", re.findall(r'^  version "(.*)"$', cask.read_text(), re.M))):
     failures += [f"{where} says version {found}, the project {version}"] if found != [version] else []
-if have("ruby", "ruby") and subprocess.run(["ruby", "-c", cask], stdout=subprocess.DEVNULL).returncode:
-    failures.append("ruby -c Casks/halvorsten.rb")
+failures += ["ruby -c Casks/halvorsten.rb"] if have("ruby", "ruby") and subprocess.run(["ruby", "-c", cask]).returncode else []
 # No root daemon from Homebrew's prefix, and no removal that hands a user what root owns: a
 # recursive chown in a folder the user can write gives them whatever was hard-linked there.
 shipped = [project / "README.md", *(project / d for d in ("Casks", "scripts", "packaging", "man", ".github"))]
@@ -69,58 +64,49 @@ for path in (f for place in shipped for f in ([place] if place.is_file() else pl
 # Installer must not give folders that exist already (Homebrew's /usr/local/share) the package's
 # owner and mode: the package's PackageInfo says so before the product is built from it.
 build_pkg = (project / "scripts/build-pkg").read_text()
-if not re.search(r'overwrite-permissions="false".*pkgutil --flatten.*productbuild', build_pkg, re.S):
-    failures.append("build-pkg does not ship a PackageInfo with overwrite-permissions=\"false\"")
+failures += [] if re.search(r'overwrite-permissions="false".*pkgutil --flatten.*productbuild', build_pkg, re.S) else \
+    ["build-pkg does not ship a PackageInfo with overwrite-permissions=\"false\""]
 # The Mac job runs the README's own Homebrew lines, as written.
-readme = (project / "README.md").read_text()
-brew_row = re.search(r"^\| Homebrew[^|]*\| `(.*)` \| `(.*)` \|$", readme, re.M)
+brew_row = re.search(r"^\| Homebrew[^|]*\| `(.*)` \| `(.*)` \|$", (project / "README.md").read_text(), re.M)
 workflow = (project / ".github/workflows/macos.yml").read_text()
-ran = {line.strip() for line in workflow.splitlines()}
-failures += [f"the macOS workflow does not run the README's line {line!r}"
-             for line in (brew_row.groups() if brew_row else ["(no Homebrew row)"]) if line not in ran]
+failures += [f"the macOS workflow does not run the README's line {line!r}" for line in
+             (brew_row.groups() if brew_row else ["(no Homebrew row)"]) if line not in map(str.strip, workflow.splitlines())]
 
 # The profile for managed Macs allows the job as a background item, by its exact label alone.
 profile = plistlib.loads((project / "packaging/macos/com.quorvani.halvorsten.mobileconfig").read_bytes())
-payloads = profile.get("PayloadContent", [{}])
-if (profile.get("PayloadType"), [p.get("PayloadType") for p in payloads]) != \
-        ("Configuration", ["com.apple.servicemanagement"]) or \
-        [(r["RuleType"], r["RuleValue"]) for r in payloads[0].get("Rules", [])] != \
-        [("Label", "com.quorvani.halvorsten")]:
+if [(profile["PayloadType"], p["PayloadType"], [(r["RuleType"], r["RuleValue"]) for r in p["Rules"]])
+        for p in profile["PayloadContent"]] != [("Configuration", "com.apple.servicemanagement", [("Label", label)])]:
     failures.append(f"profile: {profile}")
 
 # Both kinds of Mac run the product through scripts/check-on-mac; every script is sound sh.
-if not re.search(r"^\s+run: sudo scripts/check-on-mac\s*$", workflow, re.M):
-    failures.append("the macOS workflow does not run scripts/check-on-mac")
+failures += [] if re.search(r"^\s+run: sudo scripts/check-on-mac\s*$", workflow, re.M) else \
+    ["the macOS workflow does not run scripts/check-on-mac"]
 scripts = [*(project / "scripts").iterdir(), *(project / "packaging/macos/scripts").iterdir()]
 failures += [f"sh -n {script}" for script in scripts if subprocess.run(["sh", "-n", script]).returncode]
 
-# The scripts on a Mac made of a folder, in a private mount namespace: the folder is "/", with its
-# own /Library, /private, /opt, /Volumes and /usr/local, this machine's /usr, /etc and /dev for the
-# rest, and the stand-ins for the Mac's tools (tests/mac-tools) laid over /usr/bin, where the
-# scripts find them with their fixed PATH; the stand-ins keep what they are told beside them.
-# Every step runs with a trap of each tool a script might use first on the caller's PATH.
+# The scripts on a Mac made of a folder, its "/" in a private mount namespace, with this machine's
+# /usr, /etc and /dev but for /usr/local, and the stand-ins (tests/mac-tools) laid over /usr/bin,
+# where the scripts find them with their fixed PATH, and keep what they are told beside them.
 LAY_OUT = """
-set -e
-mac=$1 tools=$2 work=$3 project=$4 trapped=$5; shift 5
+set -e; mac=$1 tools=$2 work=$3 project=$4 trapped=$5 stage=$6; shift 6
 mkdir -p "$mac/usr/local" "$mac/etc" "$mac/dev" "$mac/tmp" "$mac/pkg" "$mac/trap" "$mac/Library/Logs" \\
   "$mac/private" "$mac/Volumes/Other/Library/Logs" "$work/local" "$work/over"
 printf '[2026-12-05T15:31:02Z] disablesleep cleared.\\nSECRET\\n' >"$mac/private/secret"
-cp "$project/packaging/macos/scripts/preinstall" "$project/packaging/macos/scripts/postinstall" \\
-  "$project/scripts/launchd-job" "$mac/pkg"
+for place in / /stage /Volumes/Other; do mkdir -p "$mac$place"; cp -R "$stage/." "$mac$place"; done
+cp "$project"/packaging/macos/scripts/p*install "$project/scripts/launchd-job" "$mac/pkg"
+cp "$project"/tests/mac-tools/* "$tools"
 for tool in $trapped; do printf '#!/bin/sh\\n: >>/trapped\\n' >"$mac/trap/$tool"; done
-chmod 755 "$mac" "$mac"/trap/*
+chmod 755 "$mac" "$mac"/trap/*; chmod 1777 "$mac/tmp"
 echo kept >"$mac/Volumes/Other/Library/Logs/Quorvani-Halvorsten.log"
 mount --bind "$mac/usr/local" "$work/local"
 mount --rbind /usr "$mac/usr"
 mount --bind "$work/local" "$mac/usr/local"
 mount -t overlay overlay -o "lowerdir=/usr/bin,upperdir=$tools,workdir=$work/over" "$mac/usr/bin"
-mount --rbind /etc "$mac/etc"
-mount --rbind /dev "$mac/dev"
+for d in etc dev; do mount --rbind "/$d" "$mac/$d"; done
 for d in bin sbin lib lib32 lib64 libx32; do
   if [ -L "/$d" ]; then ln -sfn "$(readlink "/$d")" "$mac/$d"
   elif [ -d "/$d" ]; then mkdir -p "$mac/$d"; mount --rbind "/$d" "$mac/$d"; fi
 done
-chmod 1777 "$mac/tmp"
 exec chroot "$mac" "$@"
 """
 TRAPPED = ("launchctl pkgutil sfltool pmset top notifyutil pgrep killall awk sed grep tail head cut ls rm mkdir "
@@ -128,22 +114,17 @@ TRAPPED = ("launchctl pkgutil sfltool pmset top notifyutil pgrep killall awk sed
 
 
 def on_a_mac(stage, files, steps):
-    """Runs STEPS, shell commands, as root on a Mac with the staged payload in place (and at /stage
-    and on /Volumes/Other, whose log holds a line), the package's scripts in /pkg, a secret in
-    /private, and the stand-ins' files FILES ("NAME=VALUE", "_" a blank and "|" a line's end). Gives
-    each step's exit status, all they wrote (or None when that took over 5 s), and whether a trap
-    was sprung."""
+    """Runs STEPS, shell commands, as root on a Mac with the payload in place (and at /stage and on
+    /Volumes/Other), the package's scripts in /pkg, a secret in /private, the stand-ins' files
+    FILES ("NAME=VALUE", "_" a blank, "|" a line's end), and a trap of each tool a script might use
+    first on PATH: each step's exit status, all they wrote (None after 5 s), whether a trap sprung."""
     with tempfile.TemporaryDirectory() as mac, tempfile.TemporaryDirectory() as tools, \
             tempfile.TemporaryDirectory() as work:
-        for place in ("", "stage", "Volumes/Other"):
-            shutil.copytree(stage, pathlib.Path(mac, place), dirs_exist_ok=True)
-        for tool in (project / "tests/mac-tools").iterdir():
-            os.chmod(shutil.copy(tool, tools), 0o755)
         for name, _, value in (word.partition("=") for word in files.split()):
             pathlib.Path(tools, name).write_text(value.replace("_", " ").replace("|", "\n") + "\n")
         driver = "".join(f"( {step} ) </dev/null; echo $? >>/statuses\n" for step in steps)
         with subprocess.Popen(["unshare", "-m" if os.geteuid() == 0 else "-rm", "sh", "-c", LAY_OUT, "sh", mac,
-                               tools, work, project, " ".join(TRAPPED), "/usr/bin/env", "-i", "/bin/sh", "-c", f"export PATH=/trap:/usr/bin:/bin; {driver}"],
+                               tools, work, project, " ".join(TRAPPED), stage, "/usr/bin/env", "-i", "/bin/sh", "-c", f"export PATH=/trap:/usr/bin:/bin; {driver}"],
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace",
                               start_new_session=True) as run:
             try:
@@ -151,9 +132,8 @@ def on_a_mac(stage, files, steps):
             except subprocess.TimeoutExpired:
                 os.killpg(run.pid, signal.SIGKILL)  # with whatever it left waiting
                 out = run.communicate()[0] and None
-        statuses = pathlib.Path(mac, "statuses")
-        return ([int(n) for n in statuses.read_text().split()] if statuses.exists() else []), out, \
-            pathlib.Path(mac, "trapped").exists()
+        ran = pathlib.Path(mac, "statuses").read_text().split() if pathlib.Path(mac, "statuses").exists() else []
+        return [int(n) for n in ran], out, pathlib.Path(mac, "trapped").exists()
 
 
 # What is installed, staged as the package stages it: the paths and modes of the payload list.
@@ -167,13 +147,11 @@ with tempfile.TemporaryDirectory() as stage:
 
     # One row a case: the stand-ins' files ("job" the job in launchd, "lingers" how long it stays
     # after a bootout, "refuse" bootstrap refused, "btm" what sfltool dumps, "idle" top's 30 s,
-    # "switches" top's counts for each notice in turn, "log" the log), the steps, their exit
-    # statuses, and all they wrote, exactly (or its start, up to "…"). "calls" says launchctl's
-    # verbs in order; "own" who owns the daemon's own folder, its mode and what is in it.
-    label, own = "com.quorvani.halvorsten", "/usr/local/share/halvorsten"
+    # "switches" top's count for each notice in turn), the steps, their exit statuses, and all
+    # they wrote, exactly (or its start, up to "…"): "calls" is launchctl's verbs in order.
+    own = "/usr/local/share/halvorsten"
     pre, post, job, status = "sh /pkg/preinstall p / /", "sh /pkg/postinstall p / /", "sh /pkg/launchd-job", f"sh {own}/halvorsten-status"
     lay, receipt, calls = "/bin/cp -R /stage/. /", "test -f /usr/bin/receipt", "/usr/bin/cut -d ' ' -f 1 /usr/bin/launchctl.calls | /usr/bin/tr '\\n' ' '"
-    ownership = f"/usr/bin/stat -c '%U %a' {own}; /bin/ls {own}"
     log = "/Library/Logs/Quorvani-Halvorsten.log"  # as the daemon writes it, hostile, a FIFO or a link to a secret
     ours = f"printf '[2026-12-05T15:31:02Z] disablesleep cleared.\\n[2026-12-05T16:00:00Z] Halvorsten started; watching power source (event-driven, no polling).\\n' >{log}; "
     hostile = f"printf '[2026-12-05T15:31:02Z] disablesleep cleared.\\n[2026-12-06T09:00:00Z] \\033]0;owned\\007\\033[2Jdisablesleep cleared.\\n[2026-12-07T10:00:00Z] disablesleep cleared.</result><result>protecting\\n[2026-12-07T11:00:00Z] \\342\\200\\256delbasid peelS\\342\\200\\254\\n\\23331m not \\377UTF-8\\n' >{log}; "
@@ -195,7 +173,7 @@ with tempfile.TemporaryDirectory() as stage:
         # A folder of the daemon's own that a user made first is made afresh, root's; a folder above what root
         # runs that someone else may write to stops the install before anything is laid, or before the job
         # starts, which then is gone.
-        ("", [f"/bin/mkdir -p {own}; echo 0 >{own}/planted; /bin/chown -R nobody {own}; {pre}", lay, post, ownership], [0, 0, 0, 0], "root 755\ncheck-on-mac\nhalvorsten-status\nlaunchd-job\nuninstall"),
+        ("", [f"/bin/mkdir -p {own}; echo 0 >{own}/planted; /bin/chown -R nobody {own}; {pre}", lay, post, f"/usr/bin/stat -c '%U %a' {own}; /bin/ls {own}"], [0, 0, 0, 0], "root 755\ncheck-on-mac\nhalvorsten-status\nlaunchd-job\nuninstall"),
         ("", [f"/bin/chown nobody /usr/local/libexec; {pre}"], [1], "launchd-job: will not install Halvorsten: /usr/local/libexec is writable by nobody\n  Make that folder root's alone first, or install elsewhere than on this Mac."),
         ("", [pre, lay, f"/bin/chmod o+w /Library/LaunchDaemons; {post}", f"test -e /Library/LaunchDaemons/{label}.plist"], [0, 0, 1, 1], "launchd-job: will not start Halvorsten: /Library/LaunchDaemons is writable by everyone\n  Its job is removed. Make that folder root's alone, then install again."),
         # The status script, one row a verdict.

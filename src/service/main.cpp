@@ -1,7 +1,8 @@
 // The service's entry point: one pass at once, then one pass for every change of the power
 // source or of the power-management settings (held back a while when they keep coming back),
-// for the rest of the process's life. No arguments, environment or configuration are read, and
-// nothing is written but the activity log and the system's log.
+// and again after a clear that failed, until one holds, for the rest of the process's life. No
+// arguments, environment or configuration are read, and nothing is written but the activity log
+// and the system's log.
 #include <fcntl.h>
 #include <signal.h>
 

@@ -156,7 +156,7 @@ with tempfile.TemporaryDirectory() as stage:
     ours = f"printf '[2026-12-05T15:31:02Z] disablesleep cleared.\\n[2026-12-05T16:00:00Z] Halvorsten started; watching power source (event-driven, no polling).\\n' >{log}; "
     hostile = f"printf '[2026-12-05T15:31:02Z] disablesleep cleared.\\n[2026-12-06T09:00:00Z] \\033]0;owned\\007\\033[2Jdisablesleep cleared.\\n[2026-12-07T10:00:00Z] disablesleep cleared.</result><result>protecting\\n[2026-12-07T11:00:00Z] \\342\\200\\256delbasid peelS\\342\\200\\254\\n\\23331m not \\377UTF-8\\n' >{log}; "
     fifo, link = f"/usr/bin/mkfifo {log}; ", f"/bin/ln -s /private/secret {log}; "
-    btm = lambda ours, others: "btm=" + "|".join(f"_#{n}:|__Disposition:_[{state},_allowed,_visible]|__Identifier:_16.{j}" for n, (j, state) in enumerate(((f"{label}.x", others), (label, ours), ("com.example.other", others))))
+    btm = lambda our, other: "btm=" + "|".join(f"_#{n}:|__Disposition:_[{state},_allowed,_visible]|__Identifier:_16.{j}" for n, (j, state) in enumerate(((f"{label}.x", other), (label, our), ("com.example.other", other))))  # our job's disposition between two others
     mine = f"receipt job=running {btm('enabled', 'disabled')} source=Battery_Power setting=0"
     protecting = f"Halvorsten {version} (package)\njob: system/{label}, running as pid 4242, last exit (never exited)\nLogin Items: allowed\npower: Battery Power; sleep prevention: off\n"
     not_running = f"power: AC Power; sleep prevention: never set (off)\nverdict: not running: start it with sudo launchctl bootstrap system /Library/LaunchDaemons/{label}.plist"

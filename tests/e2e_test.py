@@ -110,6 +110,10 @@ class EndToEnd(unittest.TestCase):
         self.assertTrue(second - first >= HOLD_OFF_S and third - second >= 2 * HOLD_OFF_S, clears())
         self.assertTrue(mac.event(battery=False) and mac.asleep(), "a retry outlived the power change")
         self.assertEqual((mac.log(), len(clears())), ([I, F, AGAIN, STARTED, I, F, I, F], 3))
+        # What woke it, and what each pass found, at syslog's debug level.
+        woken = mac.heard(debug=True)
+        self.assertEqual(woken[:5], ["Pass: clear failed.", *["Woken: timer.", "Pass: clear failed."] * 2], woken)
+        self.assertEqual((woken[5], woken[-1]), ("Woken: power-source notice.", "Pass: nothing to clear."), woken)
 
     def test_overflowing_buffers_count_as_a_change_and_a_stalled_system_log_stalls_nothing(self):
         self.mac.stall_syslog()

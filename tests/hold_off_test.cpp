@@ -11,11 +11,12 @@ namespace {
 
 // Plays `events`, separated by blanks, on a fresh hold-off from time 0, and tells what it
 // answered to each. "wN": N ms pass; "S", "P", "T": a change of the settings, of the power source,
-// the timer running out, "+" when the pass it calls for (taking no time) clears the setting, "x"
-// when its clear fails; "Fn": n rounds of a fight (a change right after the pass, held, the timer
-// when due, a pass that clears again); "Rn": n retries (the timer when due, a clear that fails
-// again). Answers: "run" ("!" the five-minute line, "?" the keeps-trying line, "@N" the timer armed
-// N ms on), "holdN" (the timer armed N ms on), "-" (nothing); a round, its hold-off ("!") or "@N".
+// the timer running out, "L" notices lost (a pass when the readings are whole, 5000 ms on), "+"
+// when the pass it calls for (taking no time) clears the setting, "x" when its clear fails; "Fn": n
+// rounds of a fight (a change right after the pass, held, the timer when due, a pass that clears
+// again); "Rn": n retries (the timer when due, a clear that fails again). Answers: "run" ("!" the
+// five-minute line, "?" the keeps-trying line, "@N" the timer armed N ms on), "holdN" (the timer
+// armed N ms on), "-" (nothing); a round, its hold-off ("!") or "@N".
 std::string play(const std::string& events) {
   HoldOff holdOff;
   long long nowMs = 0, dueMs = 0;
@@ -42,14 +43,15 @@ std::string play(const std::string& events) {
     if (event[0] == 'w') nowMs += std::stol(event.substr(1));
     if (event[0] == 'S') answers += told(holdOff.settingsChanged(nowMs), outcome) + " ";
     if (event[0] == 'P') answers += told(holdOff.powerSourceChanged(), outcome) + " ";
-    if (event[0] == 'T') answers += told(holdOff.timerRanOut(), outcome) + " ";
+    if (event[0] == 'T') answers += told(holdOff.timerRanOut(nowMs), outcome) + " ";
+    if (event[0] == 'L') answers += told(holdOff.noticesLost(nowMs, 5000), outcome) + " ";
     const bool fight = event[0] == 'F';
     for (int round = fight || event[0] == 'R' ? std::stoi(event.substr(1)) : 0; round > 0;
          --round) {
       const long long startMs = nowMs;
       nowMs = fight ? holdOff.settingsChanged(nowMs).untilMs : dueMs;
       if (fight) answers += std::to_string(nowMs - startMs);
-      answers += told(holdOff.timerRanOut(), fight ? '+' : 'x').erase(0, 3) + " ";
+      answers += told(holdOff.timerRanOut(nowMs), fight ? '+' : 'x').erase(0, 3) + " ";
     }
   }
   return answers.substr(0, answers.size() - 1);
@@ -79,6 +81,11 @@ TEST(HoldOffTest, AnswersEachChangeInVirtualTime) {
       {"Px w10 P w990 T w1 S", "run?@1000 run - run"},
       {"P+ w10 Px w1000 T w1 S", "run run?@1000 run run"},
       {"Px w1000 T+ w2000 Sx", "run?@1000 run run?@1000"},  // the line again after a clear held
+      // Lost notices: a pass once the readings are whole, as for the power source; it waits
+      // beside a held pass and the passes meanwhile, and a second loss moves it on.
+      {"L w4999 T w1 T+ w1 S", "hold5000 hold1 run run"},
+      {"S+ w10 L w10 S w980 T w4010 T", "run hold5000 hold980 run@4010 run"},
+      {"L w10 P+ w1000 L w5000 T", "hold5000 run@4990 hold5000 run"},
   };
   for (const auto& [events, answers] : rows) EXPECT_EQ(play(events), answers) << events;
 }

@@ -29,7 +29,7 @@ job = plistlib.loads((build / "com.quorvani.halvorsten.plist").read_bytes())
 program = job.get("ProgramArguments")
 if job.get("Label") != label or not program or not program[0].startswith("/") or \
         any(not isinstance(job.get(k, True), bool) for k in ("RunAtLoad", "KeepAlive")) or \
-        any(not isinstance(a, str) for a in program) or job.get("ProcessType") != "Interactive":
+        any(not isinstance(a, str) for a in program) or job.get("ProcessType") != "Standard":
     failures.append(f"launchd job: {job}")
 
 if have("mandoc", "mandoc"):

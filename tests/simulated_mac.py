@@ -117,15 +117,18 @@ class Mac:
         path = self.root / name
         return path.read_text(errors="replace").splitlines() if path.exists() else []
 
-    def heard(self):
-        """What has reached syslog: (priority, message) pairs."""
+    def heard(self, debug=False):
+        """What has reached syslog: (priority, message) pairs; with `debug`, the debug lines alone,
+        their messages with a pass's duration taken off."""
         while self.syslog.fileno() >= 0:
             try:
                 datagram = self.syslog.recv(65536).decode()
             except BlockingIOError:
                 break
             self.syslog_heard.append((int(datagram[1:datagram.index(">")]), datagram.split("]: ", 1)[1]))
-        return self.syslog_heard
+        if debug:
+            return [re.sub(r" \(\d+ ms\)\.$", ".", m) for p, m in self.syslog_heard if p & 7 == 7]
+        return [(p, m) for p, m in self.syslog_heard if p & 7 != 7]
 
     def log(self):
         """The log's messages, their timestamps taken off."""

@@ -53,8 +53,10 @@ auto retryOnEintr(Call call) {
   return result;
 }
 
-// Marks a descriptor close-on-exec, for calls that cannot create it so (pipe). The service has
-// one thread, so no child can be started between creation and this call.
+// Marks a descriptor close-on-exec, for calls that cannot create it so (pipe). Every child the
+// service starts is started from its main thread, where this runs too; the only other threads
+// (libdispatch's, on macOS) run Libnotify's own code, which starts none. So no child can be
+// started between creation and this call.
 inline bool setCloseOnExec(int fd) {
   const int flags = ::fcntl(fd, F_GETFD);
   return flags != -1 && ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC) != -1;

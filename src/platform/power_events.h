@@ -8,21 +8,32 @@
 namespace halvorsten {
 
 // Called on the loop's thread after something changed that may call for a pass; `context` is
-// what was registered. Changes that come close together may share one call.
+// what was registered.
 using PowerEventCallback = void (*)(void* context);
 
 // The sources of power events; what they hold is the platform's business.
 struct PowerEvents;
 
+// What calls for a pass, and the timer, as the loop delivers them to its caller. Changes that
+// come close together may share one call of `powerSourceChanged` (a change of the power
+// source) or `settingsChanged` (a change of the settings alone). `noticesLost` says that notices
+// may have gone missing (on macOS, notifyd restarted; on Linux, the kernel's queue overran), so
+// that any change may have gone unseen: the caller makes a pass once the readings are whole
+// again, kReadingsWholeAfterMs later. `timerFired` comes when the timer armed below runs out.
+struct PowerEventCallbacks {
+  PowerEventCallback powerSourceChanged, settingsChanged, noticesLost, timerFired;
+};
+
+// How long after `noticesLost` the platform's readings of the power source can be trusted
+// again; each backend says why.
+extern const long kReadingsWholeAfterMs;
+
 // Subscribes to power events: from here on they are kept for the loop, which delivers them
-// once the sources have been added to it, as `powerSourceChanged(context)` after a change of
-// the power source and as `settingsChanged(context)` after a change of the settings alone, and
-// calls `timerFired(context)` when the timer armed below runs out. Null when the power source
-// cannot be watched. When the settings cannot be watched, the power source is watched more
-// closely instead (every change of it, battery level included), and watchesSettings says so.
-PowerEvents* createPowerEvents(PowerEventCallback powerSourceChanged,
-                               PowerEventCallback settingsChanged, PowerEventCallback timerFired,
-                               void* context);
+// once the sources have been added to it, each as `callbacks.NAME(context)`. Null when the
+// power source cannot be watched. When the settings cannot be watched, the power source is
+// watched more closely instead (every change of it, battery level included), and
+// watchesSettings says so.
+PowerEvents* createPowerEvents(const PowerEventCallbacks& callbacks, void* context);
 
 // Whether changes of the power-management settings are delivered. The watch can also end while
 // the loop runs (on Linux, when the folder of notices is removed): the loop then calls

@@ -30,11 +30,15 @@ namespace halvorsten {
 struct PowerEvents {
   Fd uevents;
   Fd settings;  // none when the settings cannot be watched
-  PowerEventCallback powerSourceChanged, settingsChanged, timerFired;
+  PowerEventCallbacks callbacks;
   void* context;
   SupplyMemory supplies;
   long long timerDueMs = -1;  // on monotonicMs(); -1 while the timer is not armed
 };
+
+// The power source is read from sysfs at each pass, always as it is now: a lost uevent loses
+// only the news of a change, so the pass after it can come at once.
+const long kReadingsWholeAfterMs = 0;
 
 namespace {
 
@@ -81,23 +85,23 @@ int pollTimeoutMs(long long dueMs, long long nowMs) {
 
 namespace {
 
-enum class Drain { Quiet, PassCalledFor, Failed };
+enum class Drain { Quiet, PassCalledFor, Lost, Failed };
 
 // Reads every message already queued on the non-blocking `fd`; `callsForPass` judges each. A
-// receive-buffer overflow (ENOBUFS) means messages were dropped, and any of them may have
-// called for a pass: that counts as if one did.
+// receive-buffer overflow (ENOBUFS) means messages were dropped, any of which may have called
+// for a pass: Lost.
 template <typename Judge>
 Drain drain(int fd, Judge callsForPass) {
-  bool called = false;
+  bool called = false, lost = false;
   for (;;) {
     char message[8192];
     const ssize_t n = ::read(fd, message, sizeof message);
     if (n >= 0) {
       called = callsForPass(std::string_view(message, static_cast<std::size_t>(n))) || called;
     } else if (errno == ENOBUFS) {
-      called = true;
+      lost = true;
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      return called ? Drain::PassCalledFor : Drain::Quiet;
+      return lost ? Drain::Lost : called ? Drain::PassCalledFor : Drain::Quiet;
     } else if (errno != EINTR) {
       return Drain::Failed;
     }
@@ -127,9 +131,7 @@ Fd watchSettings() {
 
 }  // namespace
 
-PowerEvents* createPowerEvents(PowerEventCallback powerSourceChanged,
-                               PowerEventCallback settingsChanged, PowerEventCallback timerFired,
-                               void* context) {
+PowerEvents* createPowerEvents(const PowerEventCallbacks& callbacks, void* context) {
   Fd uevents(
       ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT));
   if (!uevents) return nullptr;
@@ -139,13 +141,7 @@ PowerEvents* createPowerEvents(PowerEventCallback powerSourceChanged,
   if (::bind(uevents.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     return nullptr;
   }
-  return new PowerEvents{std::move(uevents),
-                         watchSettings(),
-                         powerSourceChanged,
-                         settingsChanged,
-                         timerFired,
-                         context,
-                         {}};
+  return new PowerEvents{std::move(uevents), watchSettings(), callbacks, context, {}};
 }
 
 bool watchesSettings(const PowerEvents* events) { return static_cast<bool>(events->settings); }
@@ -184,14 +180,17 @@ void runCurrentLoop(PowerEvents* events) {
                                             : Drain::Quiet;
     if (watchGone) events->settings.reset();
     if (power == Drain::Failed || (settings == Drain::Failed && !watchGone)) return;
-    if (power == Drain::PassCalledFor) {
-      events->powerSourceChanged(events->context);
+    // What was lost may have been anything: its pass answers whatever came with it.
+    if (power == Drain::Lost) {
+      events->callbacks.noticesLost(events->context);
+    } else if (power == Drain::PassCalledFor) {
+      events->callbacks.powerSourceChanged(events->context);
     } else if (settings == Drain::PassCalledFor) {
-      events->settingsChanged(events->context);
+      events->callbacks.settingsChanged(events->context);
     }
     if (events->timerDueMs >= 0 && monotonicMs() >= events->timerDueMs) {
       events->timerDueMs = -1;
-      events->timerFired(events->context);
+      events->callbacks.timerFired(events->context);
     }
   }
 }

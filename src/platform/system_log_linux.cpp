@@ -33,16 +33,14 @@ bool connectListener() {
   return static_cast<bool>(listener);
 }
 
-}  // namespace
-
-void logToSystem(std::string_view message, bool failure) {
+// One datagram at `priority` (of the facility daemon).
+void sendDatagram(std::string_view message, int priority) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   char stamp[sizeof "Mmm dd hh:mm:ss"] = "";
   if (::localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "%b %e %T", &local);
   char header[64];
-  std::snprintf(header, sizeof header,
-                "<%d>%s halvorsten[%ld]: ", LOG_DAEMON | (failure ? LOG_ERR : LOG_NOTICE), stamp,
+  std::snprintf(header, sizeof header, "<%d>%s halvorsten[%ld]: ", LOG_DAEMON | priority, stamp,
                 static_cast<long>(::getpid()));
   std::string datagram = header;
   datagram.append(message);
@@ -55,5 +53,13 @@ void logToSystem(std::string_view message, bool failure) {
     listener.reset();
   }
 }
+
+}  // namespace
+
+void logToSystem(std::string_view message, bool failure) {
+  sendDatagram(message, failure ? LOG_ERR : LOG_NOTICE);
+}
+
+void logDebug(std::string_view message) { sendDatagram(message, LOG_DEBUG); }
 
 }  // namespace halvorsten

@@ -13,6 +13,10 @@
 // its own sleep for a low battery or for heat, so a failure is never left standing until the
 // adapter next changes.
 //
+// Notices that may have been lost (the platform's notification server restarted, or the
+// kernel's queue overran) call for a pass as a change of the power source does, once the
+// platform's readings are whole again: the timer waits for that, beside whatever else waits.
+//
 // A value fed with the time by its caller: it reads no clock and calls nothing, so that a table
 // can drive it in virtual time. Times are milliseconds on a clock that only moves forward.
 #pragma once
@@ -41,8 +45,13 @@ class HoldOff {
   // when a change or a retry already waits for that). A change that comes when the hold-off has
   // ended but the timer has not yet run out is answered as that timer would have been.
   HoldOffAnswer settingsChanged(long long nowMs);
-  // The timer ran out: the pass for the held changes, or the retry, now.
-  HoldOffAnswer timerRanOut();
+  // Notices may have been lost, and the platform's readings are whole again `afterMs` from now:
+  // a pass then, as for a change of the power source, whatever is held or answered meanwhile.
+  // A loss while that pass waits moves it on.
+  HoldOffAnswer noticesLost(long long nowMs, long afterMs);
+  // The timer ran out: the pass after lost notices when it is due, or else the pass for the
+  // held changes, or the retry, now.
+  HoldOffAnswer timerRanOut(long long nowMs);
   // The pass asked for last ended with `outcome`; the service's first pass, made before any
   // change, counts as one for the power source. After a failed clear: the timer, until the end
   // of the hold-off, and the line that says the service keeps trying, once until a clear holds.
@@ -56,12 +65,16 @@ class HoldOff {
   // them; or held changes and retries, which may go on with the run.
   enum class Pass { ForPowerSource, ForSettings, ForHeld };
   HoldOffAnswer runPass(Pass pass);
+  // `answer`, with the timer armed for the pass after lost notices too, when that comes first or
+  // nothing else waits.
+  HoldOffAnswer withCatchUp(HoldOffAnswer answer) const;
 
   Pass pass_ = Pass::ForPowerSource;
-  bool held_ = false;     // a change or a retry waits for the end of the hold-off
-  bool failing_ = false;  // the last pass's clear failed
-  long lengthMs_ = 0;     // the latest hold-off of the run; 0 while there is no run
-  long long endMs_ = 0;   // when it ends
+  bool held_ = false;         // a change or a retry waits for the end of the hold-off
+  bool failing_ = false;      // the last pass's clear failed
+  long lengthMs_ = 0;         // the latest hold-off of the run; 0 while there is no run
+  long long endMs_ = 0;       // when it ends
+  long long catchUpMs_ = -1;  // when the pass after lost notices is due; -1 while none waits
 };
 
 }  // namespace halvorsten

@@ -1,18 +1,21 @@
 // The service's entry point: one pass at once, then one pass for every change of the power
 // source or of the power-management settings (held back a while when they keep coming back),
-// and again after a clear that failed, until one holds, for the rest of the process's life. No
-// arguments, environment or configuration are read, and nothing is written but the activity log
-// and the system's log.
+// and again after a clear that failed, until one holds, and once more after notices may have been
+// lost, for the rest of the process's life. No arguments, environment or configuration are read,
+// and nothing is written but the activity log and the system's log. What wakes it, and what each
+// pass finds, goes to the system's log at its debug level only.
 #include <fcntl.h>
 #include <signal.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 
 #include "activitylog/activity_log.h"
 #include "platform/fd.h"
 #include "platform/power_events.h"
+#include "platform/system_log.h"
 #include "service/enforce.h"
 #include "service/hold_off.h"
 
@@ -35,6 +38,18 @@ void logSettingsUnwatched() {
       "instead.");
 }
 
+// One pass, and what it found, for the debug log.
+PassOutcome pass() {
+  const long long startMs = monotonicMs();
+  const PassOutcome outcome = enforce();
+  const char* const found = outcome == PassOutcome::Cleared       ? "cleared"
+                            : outcome == PassOutcome::ClearFailed ? "clear failed"
+                                                                  : "nothing to clear";
+  logDebug(std::string("Pass: ") + found + " (" + std::to_string(monotonicMs() - startMs) +
+           " ms).");
+  return outcome;
+}
+
 // Does what the hold-off answered, with the loop's timer; the hold-off counts from the end of
 // the pass.
 void act(const HoldOffAnswer& answer) {
@@ -52,7 +67,7 @@ void act(const HoldOffAnswer& answer) {
       return;
     case HoldOffAnswer::RunPass: {
       disarmTimer(events);
-      const PassOutcome outcome = enforce();
+      const PassOutcome outcome = pass();
       act(holdOff.passEnded(monotonicMs(), outcome));
       return;
     }
@@ -68,16 +83,27 @@ void noticeUnwatchedSettings() {
 }
 
 void powerSourceChanged(void*) {
+  logDebug("Woken: power-source notice.");
   noticeUnwatchedSettings();
   act(holdOff.powerSourceChanged());
 }
 
 void settingsChanged(void*) {
+  logDebug("Woken: settings notice.");
   noticeUnwatchedSettings();
   act(holdOff.settingsChanged(monotonicMs()));
 }
 
-void holdOffEnded(void*) { act(holdOff.timerRanOut()); }
+void noticesLost(void*) {
+  logDebug("Woken: notices may have been lost; a pass follows in " +
+           std::to_string(kReadingsWholeAfterMs) + " ms.");
+  act(holdOff.noticesLost(monotonicMs(), kReadingsWholeAfterMs));
+}
+
+void timerRanOut(void*) {
+  logDebug("Woken: timer.");
+  act(holdOff.timerRanOut(monotonicMs()));
+}
 
 // Opens the null device on any of standard input, output and error that came closed, so that
 // no descriptor the service opens later can land there and be handed to pmset as one of them.
@@ -106,11 +132,12 @@ int main() {
   reapOwnChildren();
 
   // Subscribed first, so that what changes during the first pass is delivered right after it.
-  events = createPowerEvents(powerSourceChanged, settingsChanged, holdOffEnded, nullptr);
+  events =
+      createPowerEvents({powerSourceChanged, settingsChanged, noticesLost, timerRanOut}, nullptr);
   if (events) addToCurrentLoop(events);
 
   // A machine already on battery with the setting on is corrected at once.
-  const PassOutcome first = enforce();
+  const PassOutcome first = pass();
 
   if (!events) {
     logFailure("Failed to create power-source notification source — exiting.");

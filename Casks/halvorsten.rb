@@ -2,7 +2,8 @@
 #   brew tap quorvani/halvorsten https://github.com/quorvani/halvorsten
 #   brew install --cask quorvani/halvorsten/halvorsten
 # A root daemon must not run from Homebrew's prefix, which its user owns: the package puts the
-# daemon, its launchd job and the scripts root runs where only root can change them. Each
+# daemon, its launchd job and the scripts root runs where only root can change them, in
+# /Library/Application Support/Quorvani/Halvorsten, and removes what 0.1.0 put under /usr/local. Each
 # release's workflow writes its version and its package's sha256 here; the cask works from the
 # first release on.
 cask "halvorsten" do
@@ -23,7 +24,7 @@ cask "halvorsten" do
   # script, which removes the rest but the log and forgets the receipt, then any receipt left.
   uninstall launchctl: "com.quorvani.halvorsten",
             script:    {
-              executable: "/usr/local/share/halvorsten/uninstall",
+              executable: "/Library/Application Support/Quorvani/Halvorsten/uninstall",
               sudo:       true,
             },
             pkgutil:   "com.quorvani.halvorsten"
@@ -31,8 +32,10 @@ cask "halvorsten" do
   zap delete: "/Library/Logs/Quorvani-Halvorsten.log*"
 
   caveats <<~EOS
-    Halvorsten runs as root, in the background, from /usr/local/libexec/halvorsten.
-    Is this Mac protected now: sudo /usr/local/share/halvorsten/halvorsten-status
+    Halvorsten runs as root, in the background, from
+    /Library/Application Support/Quorvani/Halvorsten/halvorsten.
+    Is this Mac protected now:
+      sudo "/Library/Application Support/Quorvani/Halvorsten/halvorsten-status"
     On macOS 13 and later, keep it switched on under
     System Settings > General > Login Items > Allow in the Background.
   EOS

@@ -79,14 +79,15 @@ if [(profile["PayloadType"], p["PayloadType"], [(r["RuleType"], r["RuleValue"]) 
     failures.append(f"profile: {profile}")
 
 # Both kinds of Mac run the product through scripts/check-on-mac; every script is sound sh.
-failures += [] if re.search(r"^\s+run: sudo scripts/check-on-mac\s*$", workflow, re.M) else \
+failures += [] if re.search(r"^\s+run: sudo scripts/check-on-mac --restart-notifyd --summary \S+\s*$", workflow, re.M) else \
     ["the macOS workflow does not run scripts/check-on-mac"]
 scripts = [*(project / "scripts").iterdir(), *(project / "packaging/macos/scripts").iterdir()]
 failures += [f"sh -n {script}" for script in scripts if subprocess.run(["sh", "-n", script]).returncode]
 
 # The scripts on a Mac made of a folder, its "/" in a private mount namespace, with this machine's
 # /usr, /etc and /dev but for /usr/local, and the stand-ins (tests/mac-tools) laid over /usr/bin,
-# where the scripts find them with their fixed PATH, and keep what they are told beside them.
+# where the scripts find them with their fixed PATH, and keep what they are told beside them
+# (the real chmod and mv beside those that stand in for macOS's). A clone's scripts are in /clone.
 LAY_OUT = """
 set -e; mac=$1 tools=$2 work=$3 project=$4 trapped=$5 stage=$6; shift 6
 mkdir -p "$mac/usr/local" "$mac/etc" "$mac/dev" "$mac/tmp" "$mac/pkg" "$mac/trap" "$mac/Library/Logs" \\
@@ -94,7 +95,8 @@ mkdir -p "$mac/usr/local" "$mac/etc" "$mac/dev" "$mac/tmp" "$mac/pkg" "$mac/trap
 printf '[2026-12-05T15:31:02Z] disablesleep cleared.\\nSECRET\\n' >"$mac/private/secret"
 for place in / /stage /Volumes/Other; do mkdir -p "$mac$place"; cp -R "$stage/." "$mac$place"; done
 cp "$project"/packaging/macos/scripts/p*install "$project/scripts/launchd-job" "$mac/pkg"
-cp "$project"/tests/mac-tools/* "$tools"
+mkdir -p "$mac/clone/packaging/macos"; cp -R "$project/scripts" "$mac/clone"; cp "$project/packaging/macos/payload.txt" "$mac/clone/packaging/macos"
+cp "$project"/tests/mac-tools/* "$tools"; cp /usr/bin/chmod "$tools/chmod.real"; cp /usr/bin/mv "$tools/mv.real"
 for tool in $trapped; do printf '#!/bin/sh\\n: >>/trapped\\n' >"$mac/trap/$tool"; done
 chmod 755 "$mac" "$mac"/trap/*; chmod 1777 "$mac/tmp"
 echo kept >"$mac/Volumes/Other/Library/Logs/Quorvani-Halvorsten.log"
@@ -110,14 +112,15 @@ done
 exec chroot "$mac" "$@"
 """
 TRAPPED = ("launchctl pkgutil sfltool pmset top notifyutil pgrep killall awk sed grep tail head cut ls rm mkdir "
-           "mv chmod chown cat dirname readlink sleep id uname perl mktemp wc sort comm tr env").split()
+           "mv chmod chown cat dirname readlink sleep id uname perl mktemp wc sort comm tr env log ps date sudo cmake").split()
 
 
 def on_a_mac(stage, files, steps):
     """Runs STEPS, shell commands, as root on a Mac with the payload in place (and at /stage and on
     /Volumes/Other), the package's scripts in /pkg, a secret in /private, the stand-ins' files
     FILES ("NAME=VALUE", "_" a blank, "|" a line's end), and a trap of each tool a script might use
-    first on PATH: each step's exit status, all they wrote (None after 5 s), whether a trap sprung."""
+    first on PATH: each step's exit status, all they wrote (None after 5 s; each "N ms" as "N ms"),
+    whether a trap sprung."""
     with tempfile.TemporaryDirectory() as mac, tempfile.TemporaryDirectory() as tools, \
             tempfile.TemporaryDirectory() as work:
         for name, _, value in (word.partition("=") for word in files.split()):
@@ -132,6 +135,7 @@ def on_a_mac(stage, files, steps):
             except subprocess.TimeoutExpired:
                 os.killpg(run.pid, signal.SIGKILL)  # with whatever it left waiting
                 out = run.communicate()[0] and None
+        out = out and re.sub(r"\b\d+ ms\b", "N ms", out)
         ran = pathlib.Path(mac, "statuses").read_text().split() if pathlib.Path(mac, "statuses").exists() else []
         return [int(n) for n in ran], out, pathlib.Path(mac, "trapped").exists()
 
@@ -147,35 +151,55 @@ with tempfile.TemporaryDirectory() as stage:
 
     # One row a case: the stand-ins' files ("job" the job in launchd, "lingers" how long it stays
     # after a bootout, "refuse" bootstrap refused, "btm" what sfltool dumps, "idle" top's 30 s,
-    # "switches" top's count for each notice in turn), the steps, their exit statuses, and all
-    # they wrote, exactly (or its start, up to "…"): "calls" is launchctl's verbs in order.
-    own = "/usr/local/share/halvorsten"
-    pre, post, job, status = "sh /pkg/preinstall p / /", "sh /pkg/postinstall p / /", "sh /pkg/launchd-job", f"sh {own}/halvorsten-status"
+    # "acl" access-list entries as ls -e lists them, "answers" the notices the daemon logs its line
+    # for, "unasked" a daemon that logs a notice nobody posted), the steps, their exit statuses, and
+    # all they wrote, exactly (or its start, up to "…"): "calls" is launchctl's verbs in order.
+    own = "/Library/Application Support/Quorvani/Halvorsten"
+    pre, post, job, status = "sh /pkg/preinstall p / /", "sh /pkg/postinstall p / /", "sh /pkg/launchd-job", f"sh '{own}/halvorsten-status'"
     lay, receipt, calls = "/bin/cp -R /stage/. /", "test -f /usr/bin/receipt", "/usr/bin/cut -d ' ' -f 1 /usr/bin/launchctl.calls | /usr/bin/tr '\\n' ' '"
     log = "/Library/Logs/Quorvani-Halvorsten.log"  # as the daemon writes it, hostile, a FIFO or a link to a secret
     ours = f"printf '[2026-12-05T15:31:02Z] disablesleep cleared.\\n[2026-12-05T16:00:00Z] Halvorsten started; watching power source (event-driven, no polling).\\n' >{log}; "
-    hostile = f"printf '[2026-12-05T15:31:02Z] disablesleep cleared.\\n[2026-12-06T09:00:00Z] \\033]0;owned\\007\\033[2Jdisablesleep cleared.\\n[2026-12-07T10:00:00Z] disablesleep cleared.</result><result>protecting\\n[2026-12-07T11:00:00Z] \\342\\200\\256delbasid peelS\\342\\200\\254\\n\\23331m not \\377UTF-8\\n' >{log}; "
-    fifo, link = f"/usr/bin/mkfifo {log}; ", f"/bin/ln -s /private/secret {log}; "
+    hostile = f"printf '[2026-12-05T15:31:02Z] disablesleep cleared.\\n[2026-12-06T09:00:00Z] \\033]0;owned\\007\\033[2Jdisablesleep cleared.\\n[2026-12-07T10:00:00Z] disablesleep cleared.</result><result>protecting\\n[2026-12-07T11:00:00Z] \\342\\200\\256delbasid\\315\\270 peelS\\342\\200\\254\\n\\23331m not UTF-8\\nsurrogate \\355\\240\\233 here\\n' >{log}; "
+    fifo, link, hard = f"/usr/bin/mkfifo {log}; ", f"/bin/ln -s /private/secret {log}; ", f"/bin/ln /private/secret {log}; "
     btm = lambda our, other: "btm=" + "|".join(f"_#{n}:|__Disposition:_[{state},_allowed,_visible]|__Identifier:_16.{j}" for n, (j, state) in enumerate(((f"{label}.x", other), (label, our), ("com.example.other", other))))  # our job's disposition between two others
     mine = f"receipt job=running {btm('enabled', 'disabled')} source=Battery_Power setting=0"
     protecting = f"Halvorsten {version} (package)\njob: system/{label}, running as pid 4242, last exit (never exited)\nLogin Items: allowed\npower: Battery Power; sleep prevention: off\n"
     not_running = f"power: AC Power; sleep prevention: never set (off)\nverdict: not running: start it with sudo launchctl bootstrap system /Library/LaunchDaemons/{label}.plist"
-    read_log = "the log's last lines (/Library/Logs/Quorvani-Halvorsten.log):\n"
+    read_log, unread = "the log's last lines (/Library/Logs/Quorvani-Halvorsten.log):\n", f"the log ({log}) is not a regular file of its own; not read\nverdict: protecting"
     woke, brief = "halvorsten-status: the daemon woke while nothing happened", f"{{}} (Halvorsten {version}, last clear {{}})"
-    notices = "".join(f"com.apple.system.{notice}, {when} notifyd restarted: the daemon was switched in %s times\n" + ("notifyd restarted: pid 100 ended, pid 101 now\n" if notice == "powersources.source" and when == "before" else "")
-                      for when in ("before", "after") for notice in ("powermanagement.prefschange", "powersources.source"))
+    refused = "launchd-job: will not install Halvorsten: {} is writable by {}\n  Make that folder root's alone first, or install elsewhere than on this Mac."
+    # A swap of two names within one folder, as nobody: what a user who may write the folder can do.
+    swap = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups"
+    exchange = f"{swap} /usr/bin/python3 -c 'import ctypes, os, sys; c = ctypes.CDLL(None, use_errno=True); print(\"swapped\" if c.renameat2(-100, sys.argv[1].encode(), -100, sys.argv[2].encode(), 2) == 0 else os.strerror(ctypes.get_errno()))'"
+    vendor, check = "/Library/Application Support/Quorvani", f"sh '{own}/check-on-mac'"
+    table = "\n\n| step | outcome | measured |\n| --- | --- | --- |\n"
+    notice = lambda round, *posted: "".join(f"com.apple.system.{n} ({round}): \"Woken: {w} notice.\" N ms after the post\n" for n, w in posted)
+    noticed = lambda round, *posted: "".join(f"| com.apple.system.{n}, {round} | delivered | N ms to the daemon's line |\n" for n, _ in posted)
+    both = (("powermanagement.prefschange", "settings"), ("powersources.source", "power-source"))
     rows = [
-        # The package's scripts, the launchd steps they share with a clone's install, and uninstall.
-        ("receipt job=running lingers=3", [pre, lay, post, receipt, calls], [0, 0, 0, 0, 0], "print bootout print print print print enable bootstrap "),
-        ("refuse", [f"{job} stop", f"{job} start"], [0, 1], "launchd-job: launchd did not start Halvorsten: Bootstrap failed: 5: Input/output error\n  These files are in place: /usr/local/libexec/halvorsten /Library/LaunchDaemons/com.quorvani.halvorsten.plist…"),
+        # The package's scripts, the launchd steps they share with a clone's install, and uninstall; deny
+        # entries and root's own pass, and what the laid files took from their folders' lists is cleared.
+        (f"receipt job=running lingers=3 acl=/Library=group:everyone_deny_delete|{vendor.replace(' ', '_')}=user:root_allow_write|/Library/LaunchDaemons/{label}.plist=user:nobody_inherited_allow_write", [pre, lay, post, receipt, calls], [0, 0, 0, 0, 0], "print bootout print print print print enable bootstrap "),
+        ("refuse", [f"{job} stop", f"{job} start"], [0, 1], f"launchd-job: launchd did not start Halvorsten: Bootstrap failed: 5: Input/output error\n  These files are in place:\n    {own}/halvorsten\n…"),
         ("job=running lingers=1000000", [f"{job} stop", calls], [1, 0], f"launchd-job: launchd still holds system/{label} 10 s after it was told to stop it.\n  See 'launchctl print system/{label}'; once it is gone, run this again.\nprint bootout{' print' * 50} "),
-        ("receipt job=running", [pre.replace("/ /", "/ /Volumes/Other"), post.replace("/ /", "/ /Volumes/Other"), f"sh {own}/uninstall /Volumes/Other", receipt, "/usr/bin/find /Volumes/Other -type f"], [0, 0, 0, 1, 0], "Halvorsten is removed. Its log stays: /Volumes/Other/Library/Logs/Quorvani-Halvorsten.log\n/Volumes/Other/Library/Logs/Quorvani-Halvorsten.log"),
+        ("receipt job=running", [pre.replace("/ /", "/ /Volumes/Other"), post.replace("/ /", "/ /Volumes/Other"), f"sh '{own}/uninstall' /Volumes/Other", receipt, "/usr/bin/find /Volumes/Other -type f"], [0, 0, 0, 1, 0], "Halvorsten is removed. Its log stays: /Volumes/Other/Library/Logs/Quorvani-Halvorsten.log\n/Volumes/Other/Library/Logs/Quorvani-Halvorsten.log"),
         # A folder of the daemon's own that a user made first is made afresh, root's; a folder above what root
-        # runs that someone else may write to stops the install before anything is laid, or before the job
-        # starts, which then is gone.
-        ("", [f"/bin/mkdir -p {own}; echo 0 >{own}/planted; /bin/chown -R nobody {own}; {pre}", lay, post, f"/usr/bin/stat -c '%U %a' {own}; /bin/ls {own}"], [0, 0, 0, 0], "root 755\ncheck-on-mac\nhalvorsten-status\nlaunchd-job\nuninstall"),
-        ("", [f"/bin/chown nobody /usr/local/libexec; {pre}"], [1], "launchd-job: will not install Halvorsten: /usr/local/libexec is writable by nobody\n  Make that folder root's alone first, or install elsewhere than on this Mac."),
+        # runs that someone else may write to, as its owner, through a mode bit or an access-list entry, stops
+        # the install before anything is laid, or before the job starts, which then is gone.
+        ("", [f"/bin/mkdir -p '{own}'; echo 0 >'{own}/planted'; /bin/chown -R nobody '{own}'; {pre}", lay, post, f"/usr/bin/stat -c '%U %a' '{own}'; cd '{own}' && echo *"], [0, 0, 0, 0], "root 755\ncheck-on-mac halvorsten halvorsten-status launchd-job uninstall"),
+        ("", [f"/bin/chown nobody '{vendor}'; {pre}"], [1], refused.format(vendor, "nobody")),
+        ("acl=/Library/Application_Support=user:nobody_allow_list,search,delete", [pre], [1], refused.format("/Library/Application Support", "user:nobody (an access-list entry)")),
         ("", [pre, lay, f"/bin/chmod o+w /Library/LaunchDaemons; {post}", f"test -e /Library/LaunchDaemons/{label}.plist"], [0, 0, 1, 1], "launchd-job: will not start Halvorsten: /Library/LaunchDaemons is writable by everyone\n  Its job is removed. Make that folder root's alone, then install again."),
+        # 0.1.0's layout, under /usr/local, goes at an upgrade, a link there without what it points to.
+        ("", [f"/bin/mkdir -p /usr/local/libexec /private/kept; echo old >/usr/local/libexec/halvorsten; echo kept >/private/kept/uninstall; /bin/ln -s /private/kept /usr/local/share/halvorsten; {pre}", lay, post, "test ! -e /usr/local/libexec/halvorsten && test ! -L /usr/local/share/halvorsten && /bin/cat /private/kept/uninstall"], [0, 0, 0, 0], "kept"),
+        # Nobody can swap what root runs, or a folder on the way to it, for their own; in a folder of theirs
+        # (0.1.0's layout under Homebrew's /usr/local/share), a root-owned folder is swapped at once.
+        ("", [f"{swap} /bin/mkdir /tmp/mine; for p in '{own}' '{own}/halvorsten' '{vendor}' /Library/LaunchDaemons/{label}.plist /private/etc/newsyslog.d; do {exchange} \"$p\" /tmp/mine; done",
+              f"/bin/mkdir /usr/local/share/old; /bin/chown nobody /usr/local/share; {swap} /bin/mkdir /usr/local/share/mine; {exchange} /usr/local/share/old /usr/local/share/mine"], [0, 0], "Permission denied\n" * 5 + "swapped"),
+        # The clone's install puts each file in place, never into a folder that a link at its place points to.
+        ("", ["/bin/rm /usr/local/share/man/man8/halvorsten.8; /bin/ln -s /Library/LaunchDaemons /usr/local/share/man/man8/halvorsten.8; PATH=/usr/bin:/bin sh /clone/scripts/install-macos", "test ! -L /usr/local/share/man/man8/halvorsten.8 && /usr/bin/find /Library/LaunchDaemons -mindepth 1"], [0, 0], f"Halvorsten is installed and running. Its log: {log}\nTo remove it: sudo \"{own}/uninstall\"\n/Library/LaunchDaemons/{label}.plist"),
+        # Installed, check-on-mac runs nothing found beside it, a clone planted there included.
+        ("", [f"/bin/mkdir -p '{vendor}/packaging/macos' '{vendor}/scripts'; : >'{vendor}/packaging/macos/payload.txt'; echo 'project(planted)' >'{vendor}/CMakeLists.txt'; echo ': >/planted-ran' >'{vendor}/scripts/install-macos'; {check}", "test ! -e /planted-ran"], [1, 0], "check-on-mac: installed, this runs only the guided check (--with-battery) and --notices; the others run from a clone"),
         # The status script, one row a verdict.
         (mine, [ours + status], [0], protecting + read_log + "  [2026-12-05T15:31:02Z] disablesleep cleared.\n  [2026-12-05T16:00:00Z] Halvorsten started; watching power source (event-driven, no polling).\nverdict: protecting"),
         (btm("enabled", "disabled") + " source=AC_Power", [status], [1], f"Halvorsten {version} (clone)\njob: system/{label}, not in launchd\nLogin Items: allowed\n" + not_running),
@@ -183,23 +207,31 @@ with tempfile.TemporaryDirectory() as stage:
         ("source=AC_Power", [f"/bin/rm /Library/LaunchDaemons/{label}.plist; {status} --brief"], [1], "<result>" + brief.format("not installed", "never") + "</result>"),
         ("receipt job=running source=AC_Power", [f"{ours}/bin/mkdir -p /opt/homebrew/Caskroom/halvorsten; {status} --brief"], [0], "<result>" + brief.format("protecting", "2026-12-05T15:31:02Z") + "</result>"),
         ("receipt uid=501 source=AC_Power", [f"/bin/mkdir -p /usr/local/Caskroom/halvorsten; {status}"], [1], f"Halvorsten {version} (Homebrew cask)\njob: system/{label}, not in launchd\nLogin Items: cannot tell (run with sudo to see)\n" + not_running),
-        # What launchd runs, or a folder above it, could be swapped by someone other than root: a folder of
-        # its own, or one above a link (as Homebrew's opt link to a keg that brew services gave root).
-        (mine, [f"/bin/chown nobody /usr/local/libexec; {status}"], [1], protecting + "verdict: at risk: /usr/local/libexec is writable by nobody"),
-        ("receipt job=running program=/opt/homebrew/opt/halvorsten/libexec/halvorsten source=AC_Power", [f"/bin/mkdir -p /opt/homebrew/Cellar/h/1/libexec /opt/homebrew/opt; /bin/cp /usr/local/libexec/halvorsten /opt/homebrew/Cellar/h/1/libexec; /bin/ln -s ../Cellar/h/1 /opt/homebrew/opt/halvorsten; /bin/chown nobody /opt/homebrew/opt; {status} --brief"], [1], "<result>" + brief.format("at risk", "never") + "</result>"),
-        # The log as hostile input: never waited on, never followed, never printed raw or trusted.
+        # What launchd runs, or a folder above it, could be swapped by someone other than root: a folder on the
+        # way that a user owns, or one an access-list entry opens, or one above a link (Homebrew's opt link).
+        (mine, [f"/bin/chown nobody '{vendor}'; {status}"], [1], protecting + f"verdict: at risk: {vendor} is writable by nobody"),
+        (f"receipt job=running source=AC_Power acl={vendor.replace(' ', '_')}=group:staff_allow_list,writeattr", [f"{status} --brief"], [1], "<result>" + brief.format("at risk", "never") + "</result>"),
+        ("receipt job=running program=/opt/homebrew/opt/halvorsten/libexec/halvorsten source=AC_Power", [f"/bin/mkdir -p /opt/homebrew/Cellar/h/1/libexec /opt/homebrew/opt; /bin/cp '{own}/halvorsten' /opt/homebrew/Cellar/h/1/libexec; /bin/ln -s ../Cellar/h/1 /opt/homebrew/opt/halvorsten; /bin/chown nobody /opt/homebrew/opt; {status} --brief"], [1], "<result>" + brief.format("at risk", "never") + "</result>"),
+        # The log as hostile input: never waited on, never followed, never a second name of another file, never
+        # printed raw (strict UTF-8 only, no control, format or unassigned character) or trusted; and a perl
+        # module that the caller's environment asks for is not loaded.
         ("receipt job=running source=AC_Power", [f"{fifo}{status} --brief"], [0], "<result>" + brief.format("protecting", "never") + "</result>"),
-        (mine, [link + status], [0], protecting + "the log (/Library/Logs/Quorvani-Halvorsten.log) is not a regular file; not read\nverdict: protecting"),
-        (mine, [hostile + status], [0], protecting + read_log + "  [2026-12-05T15:31:02Z] disablesleep cleared.\n  [2026-12-06T09:00:00Z] ]0;owned[2Jdisablesleep cleared.\n  [2026-12-07T10:00:00Z] disablesleep cleared.</result><result>protecting\n  [2026-12-07T11:00:00Z] delbasid peelS\n  31m not UTF-8\nverdict: protecting"),
+        (mine, [link + status], [0], protecting + unread),
+        (mine, [hard + status], [0], protecting + unread),
+        (mine, [hostile + "echo 'END { print \"SECRET\\n\" } 1;' >/private/evil.pm; PERL5LIB=/private PERL5OPT=-Mevil " + status], [0], protecting + read_log + "  [2026-12-06T09:00:00Z] ]0;owned[2Jdisablesleep cleared.\n  [2026-12-07T10:00:00Z] disablesleep cleared.</result><result>protecting\n  [2026-12-07T11:00:00Z] delbasid peelS\n  31m not UTF-8\n  surrogate  here\nverdict: protecting"),
         ("receipt job=running source=AC_Power", [f"{hostile}{status} --brief"], [0], "<result>" + brief.format("protecting", "2026-12-05T15:31:02Z") + "</result>"),
-        # What it costs: 30 s of top ("idle" is the second sample's IDLEW %CPU POWER), one row a figure.
-        ("receipt job=running idle=0_0.0_0.0", [f"{status} --cost"], [0], "idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.0 %, energy impact 0.0"),
-        ("receipt job=running idle=3_0.0_0.1", [f"{status} --cost"], [1], f"idle for 30 s: 3 wake-ups (0.10 a second), CPU 0.0 %, energy impact 0.1\n{woke}"),
-        ("receipt job=running idle=0_0.2_0.2", [f"{status} --cost"], [1], f"idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.2 %, energy impact 0.2\n{woke}"),
-        ("receipt job=running idle=3+_0.0_0.0", [f"{status} --cost"], [2], 'halvorsten-status: top\'s report is not as expected: 2 samples, "PID   IDLEW %CPU POWER", "4242  3+ 0.0 0.0"'),  # never read as 0
-        # Both notices wake the daemon, before and after notifyd restarts, or the check says which did not.
-        ("job=running notifyd=100 switches=3|2|4|5", [f"sh {own}/check-on-mac --notices"], [0], notices % (3, 2, 4, 5) + "check-on-mac: both notices reach the daemon, before and after notifyd restarted"),
-        ("job=running notifyd=100 switches=3|2|4|0", [f"sh {own}/check-on-mac --notices"], [1], notices % (3, 2, 4, 0) + "check-on-mac: the daemon did not wake for com.apple.system.powersources.source (after notifyd restarted)\n--- the log\n--- launchctl…"),
+        # What it costs: 30 s of top ("idle" is the second sample's IDLEW %CPU POWER #TH), one row a figure.
+        ("receipt job=running idle=0_0.0_0.0_0", [f"{status} --cost"], [0], "idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.0 %, energy impact 0.0, 3 threads (+0)"),
+        ("receipt job=running idle=3_0.0_0.1_-1", [f"{status} --cost"], [1], f"idle for 30 s: 3 wake-ups (0.10 a second), CPU 0.0 %, energy impact 0.1, 3 threads (-1)\n{woke}"),
+        ("receipt job=running idle=0_0.2_0.2_0/1", [f"{status} --cost"], [1], f"idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.2 %, energy impact 0.2, 3 threads (+0)\n{woke}"),
+        ("receipt job=running idle=3+_0.0_0.0_0", [f"{status} --cost"], [2], 'halvorsten-status: top\'s report is not as expected: 2 samples, "PID   IDLEW %CPU POWER #TH", "4242  3+ 0.0 0.0 0"'),  # never read as 0
+        # The daemon's own line for each notice, and none unasked; notifyd restarted only when asked, never
+        # by the guided check, and then a pass that catches up.
+        ("job=running notifyd=100 answers=prefschange|source", [f"{check} --notices", "/bin/cat /usr/bin/notifyd"], [0, 0], "== the daemon's own line for each notice\n" + notice("notifyd as found", *both) + "check-on-mac: both notices reach the daemon" + table + noticed("notifyd as found", *both) + "100"),
+        ("job=running notifyd=100 answers=prefschange|source|restart", [f"{check} --notices --restart-notifyd"], [0], "== the daemon's own line for each notice\n" + notice("notifyd as found", *both) + "== notifyd restarted\nnotifyd restarted: pid 100 ended, pid 101 now\nthe daemon saw notifyd back N ms after it was stopped, and caught up with a pass at N ms\n== the daemon's own line for each notice, after notifyd restarted\n" + notice("after notifyd restarted", *both) + "check-on-mac: both notices reach the daemon, before and after notifyd restarted" + table + noticed("notifyd as found", *both) + "| notifyd restarted | caught up | its pass N ms after the restart |\n" + noticed("after notifyd restarted", *both).rstrip("\n")),
+        ("job=running notifyd=100 answers=prefschange", [f"{check} --notices"], [1], "== the daemon's own line for each notice\n" + notice("notifyd as found", both[0]) + "check-on-mac: no \"Woken: power-source notice.\" from the daemon within 10 s of posting com.apple.system.powersources.source (notifyd as found)\n--- the log…"),
+        ("job=running notifyd=100 answers=prefschange|source unasked", [f"{check} --notices"], [1], "== the daemon's own line for each notice\ncheck-on-mac: the daemon logged a notice while none was posted (notifyd as found): …"),
+        ("job=running notifyd=100", [f"{check} --with-battery --restart-notifyd", "/bin/cat /usr/bin/notifyd"], [1, 0], "check-on-mac: --restart-notifyd is for a throwaway Mac, never for the guided check on someone's MacBook\n100"),
     ]
     for files, steps, statuses, expected in rows:
         ran, out, trapped = on_a_mac(stage, files, steps)

@@ -196,8 +196,9 @@ with tempfile.TemporaryDirectory() as stage:
         # (0.1.0's layout under Homebrew's /usr/local/share), a root-owned folder is swapped at once.
         ("", [f"{swap} /bin/mkdir /tmp/mine; for p in '{own}' '{own}/halvorsten' '{vendor}' /Library/LaunchDaemons/{label}.plist /private/etc/newsyslog.d; do {exchange} \"$p\" /tmp/mine; done",
               f"/bin/mkdir /usr/local/share/old; /bin/chown nobody /usr/local/share; {swap} /bin/mkdir /usr/local/share/mine; {exchange} /usr/local/share/old /usr/local/share/mine"], [0, 0], "Permission denied\n" * 5 + "swapped"),
-        # The clone's install puts each file in place, never into a folder that a link at its place points to.
-        ("", ["/bin/rm /usr/local/share/man/man8/halvorsten.8; /bin/ln -s /Library/LaunchDaemons /usr/local/share/man/man8/halvorsten.8; PATH=/usr/bin:/bin sh /clone/scripts/install-macos", "test ! -L /usr/local/share/man/man8/halvorsten.8 && /usr/bin/find /Library/LaunchDaemons -mindepth 1"], [0, 0], f"Halvorsten is installed and running. Its log: {log}\nTo remove it: sudo \"{own}/uninstall\"\n/Library/LaunchDaemons/{label}.plist"),
+        # The clone's install puts each file in place, never into a folder that a link at its place points to,
+        # one planted before the install or while it runs.
+        ("hook=/bin/ln_-sfn_/Library/LaunchDaemons_/usr/local/share/man/man8/halvorsten.8", ["/bin/rm /usr/local/share/man/man8/halvorsten.8; /bin/ln -s /Library/LaunchDaemons /usr/local/share/man/man8/halvorsten.8; PATH=/usr/bin:/bin sh /clone/scripts/install-macos", "test ! -L /usr/local/share/man/man8/halvorsten.8 && /usr/bin/find /Library/LaunchDaemons -mindepth 1"], [0, 0], f"Halvorsten is installed and running. Its log: {log}\nTo remove it: sudo \"{own}/uninstall\"\n/Library/LaunchDaemons/{label}.plist"),
         # Installed, check-on-mac runs nothing found beside it, a clone planted there included.
         ("", [f"/bin/mkdir -p '{vendor}/packaging/macos' '{vendor}/scripts'; : >'{vendor}/packaging/macos/payload.txt'; echo 'project(planted)' >'{vendor}/CMakeLists.txt'; echo ': >/planted-ran' >'{vendor}/scripts/install-macos'; {check}", "test ! -e /planted-ran"], [1, 0], "check-on-mac: installed, this runs only the guided check (--with-battery) and --notices; the others run from a clone"),
         # The status script, one row a verdict.
@@ -221,9 +222,9 @@ with tempfile.TemporaryDirectory() as stage:
         (mine, [hostile + "echo 'END { print \"SECRET\\n\" } 1;' >/private/evil.pm; PERL5LIB=/private PERL5OPT=-Mevil " + status], [0], protecting + read_log + "  [2026-12-06T09:00:00Z] ]0;owned[2Jdisablesleep cleared.\n  [2026-12-07T10:00:00Z] disablesleep cleared.</result><result>protecting\n  [2026-12-07T11:00:00Z] delbasid peelS\n  31m not UTF-8\n  surrogate  here\nverdict: protecting"),
         ("receipt job=running source=AC_Power", [f"{hostile}{status} --brief"], [0], "<result>" + brief.format("protecting", "2026-12-05T15:31:02Z") + "</result>"),
         # What it costs: 30 s of top ("idle" is the second sample's IDLEW %CPU POWER #TH), one row a figure.
-        ("receipt job=running idle=0_0.0_0.0_0", [f"{status} --cost"], [0], "idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.0 %, energy impact 0.0, 3 threads (+0)"),
-        ("receipt job=running idle=3_0.0_0.1_-1", [f"{status} --cost"], [1], f"idle for 30 s: 3 wake-ups (0.10 a second), CPU 0.0 %, energy impact 0.1, 3 threads (-1)\n{woke}"),
-        ("receipt job=running idle=0_0.2_0.2_0/1", [f"{status} --cost"], [1], f"idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.2 %, energy impact 0.2, 3 threads (+0)\n{woke}"),
+        ("receipt job=running idle=0_0.0_0.0_0", [f"{status} --cost"], [0], "idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.0 %, energy impact 0.0, threads 3 then +0"),
+        ("receipt job=running idle=3_0.0_0.1_-1", [f"{status} --cost"], [1], f"idle for 30 s: 3 wake-ups (0.10 a second), CPU 0.0 %, energy impact 0.1, threads 3 then -1\n{woke}"),
+        ("receipt job=running idle=0_0.2_0.2_0/1", [f"{status} --cost"], [1], f"idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.2 %, energy impact 0.2, threads 3 then +0\n{woke}"),
         ("receipt job=running idle=3+_0.0_0.0_0", [f"{status} --cost"], [2], 'halvorsten-status: top\'s report is not as expected: 2 samples, "PID   IDLEW %CPU POWER #TH", "4242  3+ 0.0 0.0 0"'),  # never read as 0
         # The daemon's own line for each notice, and none unasked; notifyd restarted only when asked, never
         # by the guided check, and then a pass that catches up.

@@ -74,6 +74,7 @@ class EndToEnd(unittest.TestCase):
     def test_what_calls_for_a_pass_and_what_does_not(self):
         mac = self.mac
         self.assertTrue(mac.start().started())
+        self.assertEqual(mac.heard(debug=True), ["Pass: nothing to clear."])  # and nothing woke it since
         self.assertTrue(mac.pmset("-a", "disablesleep", "1"))  # on mains: left alone
         self.assertEqual(mac.lines("calls"), [ON], "a process started on mains")
         self.assertTrue(mac.event(battery=True, lid_closed=True))

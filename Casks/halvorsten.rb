@@ -3,7 +3,9 @@
 #   brew install --cask quorvani/halvorsten/halvorsten
 # A root daemon must not run from Homebrew's prefix, which its user owns: the package puts the
 # daemon, its launchd job and the scripts root runs where only root can change them, in
-# /Library/Application Support/Quorvani/Halvorsten, and removes what 0.1.0 put under /usr/local. Each
+# /Library/Application Support/Quorvani/Halvorsten. Homebrew's own sudo steps still run from
+# files that its user owns (the package staged in the Caskroom, and these stanzas read again
+# from there at uninstall), so the cask trusts that user as a clone trusts its owner. Each
 # release's workflow writes its version and its package's sha256 here; the cask works from the
 # first release on.
 cask "halvorsten" do
@@ -29,7 +31,9 @@ cask "halvorsten" do
             },
             pkgutil:   "com.quorvani.halvorsten"
 
-  zap delete: "/Library/Logs/Quorvani-Halvorsten.log*"
+  # No zap: Homebrew deletes with "rm -r -f" as root (cask/artifact/abstract_uninstall.rb,
+  # uninstall_delete), and the log lies in /Library/Logs, which admin users may write. An admin
+  # removes it without sudo: rm -f /Library/Logs/Quorvani-Halvorsten.log
 
   caveats <<~EOS
     Halvorsten runs as root, in the background, from

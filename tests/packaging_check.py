@@ -98,7 +98,7 @@ cp "$project"/packaging/macos/scripts/p*install "$project/scripts/launchd-job" "
 mkdir -p "$mac/clone/packaging/macos"; cp -R "$project/scripts" "$mac/clone"; cp "$project/packaging/macos/payload.txt" "$mac/clone/packaging/macos"
 cp "$project"/tests/mac-tools/* "$tools"; cp /usr/bin/chmod "$tools/chmod.real"; cp /usr/bin/mv "$tools/mv.real"
 for tool in $trapped; do printf '#!/bin/sh\\n: >>/trapped\\n' >"$mac/trap/$tool"; done
-chmod 755 "$mac" "$mac"/trap/*; chmod 1777 "$mac/tmp"
+chmod 755 "$mac" "$tools" "$mac"/trap/*; chmod 1777 "$mac/tmp"
 echo kept >"$mac/Volumes/Other/Library/Logs/Quorvani-Halvorsten.log"
 mount --bind "$mac/usr/local" "$work/local"
 mount --rbind /usr "$mac/usr"
@@ -163,10 +163,13 @@ with tempfile.TemporaryDirectory() as stage:
     fifo, link, hard = f"/usr/bin/mkfifo {log}; ", f"/bin/ln -s /private/secret {log}; ", f"/bin/ln /private/secret {log}; "
     btm = lambda our, other: "btm=" + "|".join(f"_#{n}:|__Disposition:_[{state},_allowed,_visible]|__Identifier:_16.{j}" for n, (j, state) in enumerate(((f"{label}.x", other), (label, our), ("com.example.other", other))))  # our job's disposition between two others
     mine = f"receipt job=running {btm('enabled', 'disabled')} source=Battery_Power setting=0"
-    protecting = f"Halvorsten {version} (package)\njob: system/{label}, running as pid 4242, last exit (never exited)\nLogin Items: allowed\npower: Battery Power; sleep prevention: off\n"
+    manual = f"manual: mandoc -a \"{own}/man/man8/halvorsten.8\"\n"  # no link where man looks: not laid here
+    protecting = f"Halvorsten {version} (package)\njob: system/{label}, running as pid 4242, last exit (never exited)\nLogin Items: allowed\n{manual}power: Battery Power; sleep prevention: off\n"
     not_running = f"power: AC Power; sleep prevention: never set (off)\nverdict: not running: start it with sudo launchctl bootstrap system /Library/LaunchDaemons/{label}.plist"
     read_log, unread = "the log's last lines (/Library/Logs/Quorvani-Halvorsten.log):\n", f"the log ({log}) is not a regular file of its own; not read\nverdict: protecting"
     woke, brief = "halvorsten-status: the daemon woke while nothing happened", f"{{}} (Halvorsten {version}, last clear {{}})"
+    left = "launchd-job: left {0}, of an earlier install: {1} is writable by nobody\n  Who may write there can remove it: rm -rf '{0}'\n"
+    manlink = "/usr/local/share/man/man8/halvorsten.8"
     refused = "launchd-job: will not install Halvorsten: {} is writable by {}\n  Make that folder root's alone first, or install elsewhere than on this Mac."
     # A swap of two names within one folder, as nobody: what a user who may write the folder can do.
     swap = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups"
@@ -179,44 +182,49 @@ with tempfile.TemporaryDirectory() as stage:
     rows = [
         # The package's scripts, the launchd steps they share with a clone's install, and uninstall; deny
         # entries and root's own pass, and what the laid files took from their folders' lists is cleared.
-        (f"receipt job=running lingers=3 acl=/Library=group:everyone_deny_delete|{vendor.replace(' ', '_')}=user:root_allow_write|/Library/LaunchDaemons/{label}.plist=user:nobody_inherited_allow_write", [pre, lay, post, receipt, calls], [0, 0, 0, 0, 0], "print bootout print print print print enable bootstrap "),
+        # Where the way to man's folder is root's alone, start links the man page there, and uninstall removes it.
+        (f"receipt job=running lingers=3 acl=/Library=group:everyone_deny_delete|{vendor.replace(' ', '_')}=user:root_allow_write|/Library/LaunchDaemons/{label}.plist=user:nobody_inherited_allow_write", [pre, lay, post, receipt, calls, f"{job} manual; sh '{own}/uninstall' >/dev/null; test ! -L {manlink}"], [0, 0, 0, 0, 0, 0], "print bootout print print print print enable bootstrap man halvorsten"),
         ("refuse", [f"{job} stop", f"{job} start"], [0, 1], f"launchd-job: launchd did not start Halvorsten: Bootstrap failed: 5: Input/output error\n  These files are in place:\n    {own}/halvorsten\n…"),
         ("job=running lingers=1000000", [f"{job} stop", calls], [1, 0], f"launchd-job: launchd still holds system/{label} 10 s after it was told to stop it.\n  See 'launchctl print system/{label}'; once it is gone, run this again.\nprint bootout{' print' * 50} "),
         ("receipt job=running", [pre.replace("/ /", "/ /Volumes/Other"), post.replace("/ /", "/ /Volumes/Other"), f"sh '{own}/uninstall' /Volumes/Other", receipt, "/usr/bin/find /Volumes/Other -type f"], [0, 0, 0, 1, 0], "Halvorsten is removed. Its log stays: /Volumes/Other/Library/Logs/Quorvani-Halvorsten.log\n/Volumes/Other/Library/Logs/Quorvani-Halvorsten.log"),
         # A folder of the daemon's own that a user made first is made afresh, root's; a folder above what root
         # runs that someone else may write to, as its owner, through a mode bit or an access-list entry, stops
         # the install before anything is laid, or before the job starts, which then is gone.
-        ("", [f"/bin/mkdir -p '{own}'; echo 0 >'{own}/planted'; /bin/chown -R nobody '{own}'; {pre}", lay, post, f"/usr/bin/stat -c '%U %a' '{own}'; cd '{own}' && echo *"], [0, 0, 0, 0], "root 755\ncheck-on-mac halvorsten halvorsten-status launchd-job uninstall"),
+        ("", [f"/bin/mkdir -p '{own}'; echo 0 >'{own}/planted'; /bin/chown -R nobody '{own}'; {pre}", lay, post, f"/usr/bin/stat -c '%U %a' '{own}'; cd '{own}' && echo *"], [0, 0, 0, 0], "root 755\ncheck-on-mac halvorsten halvorsten-status launchd-job man uninstall"),
         ("", [f"/bin/chown nobody '{vendor}'; {pre}"], [1], refused.format(vendor, "nobody")),
         ("acl=/Library/Application_Support=user:nobody_allow_list,search,delete", [pre], [1], refused.format("/Library/Application Support", "user:nobody (an access-list entry)")),
         ("", [pre, lay, f"/bin/chmod o+w /Library/LaunchDaemons; {post}", f"test -e /Library/LaunchDaemons/{label}.plist"], [0, 0, 1, 1], "launchd-job: will not start Halvorsten: /Library/LaunchDaemons is writable by everyone\n  Its job is removed. Make that folder root's alone, then install again."),
-        # 0.1.0's layout, under /usr/local, goes at an upgrade, a link there without what it points to.
-        ("", [f"/bin/mkdir -p /usr/local/libexec /private/kept; echo old >/usr/local/libexec/halvorsten; echo kept >/private/kept/uninstall; /bin/ln -s /private/kept /usr/local/share/halvorsten; {pre}", lay, post, "test ! -e /usr/local/libexec/halvorsten && test ! -L /usr/local/share/halvorsten && /bin/cat /private/kept/uninstall"], [0, 0, 0, 0], "kept"),
+        # What earlier installs left goes at an upgrade where the way is root's alone (the log's rotation rule);
+        # under a /usr/local that a user owns (0.1.0's layout), root removes nothing and says how to.
+        ("", [f"/bin/mkdir -p /usr/local/libexec /usr/local/share/halvorsten /private/etc/newsyslog.d; echo old >/usr/local/libexec/halvorsten; echo old >/usr/local/share/halvorsten/uninstall; : >/private/etc/newsyslog.d/halvorsten.conf; /bin/chown nobody /usr/local; {pre}", lay, post, "test ! -e /private/etc/newsyslog.d/halvorsten.conf && /bin/cat /usr/local/libexec/halvorsten /usr/local/share/halvorsten/uninstall"], [0, 0, 0, 0], left.format("/usr/local/libexec/halvorsten", "/usr/local") + left.format("/usr/local/share/halvorsten", "/usr/local") + "old\nold"),
         # Nobody can swap what root runs, or a folder on the way to it, for their own; in a folder of theirs
         # (0.1.0's layout under Homebrew's /usr/local/share), a root-owned folder is swapped at once.
-        ("", [f"{swap} /bin/mkdir /tmp/mine; for p in '{own}' '{own}/halvorsten' '{vendor}' /Library/LaunchDaemons/{label}.plist /private/etc/newsyslog.d; do {exchange} \"$p\" /tmp/mine; done",
-              f"/bin/mkdir /usr/local/share/old; /bin/chown nobody /usr/local/share; {swap} /bin/mkdir /usr/local/share/mine; {exchange} /usr/local/share/old /usr/local/share/mine"], [0, 0], "Permission denied\n" * 5 + "swapped"),
-        # The clone's install puts each file in place, never into a folder that a link at its place points to,
-        # one planted before the install or while it runs.
-        ("hook=/bin/ln_-sfn_/Library/LaunchDaemons_/usr/local/share/man/man8/halvorsten.8", ["/bin/rm /usr/local/share/man/man8/halvorsten.8; /bin/ln -s /Library/LaunchDaemons /usr/local/share/man/man8/halvorsten.8; PATH=/usr/bin:/bin sh /clone/scripts/install-macos", "test ! -L /usr/local/share/man/man8/halvorsten.8 && /usr/bin/find /Library/LaunchDaemons -mindepth 1"], [0, 0], f"Halvorsten is installed and running. Its log: {log}\nTo remove it: sudo \"{own}/uninstall\"\n/Library/LaunchDaemons/{label}.plist"),
+        ("", [f"{swap} /bin/mkdir /tmp/mine; for p in '{own}' '{own}/halvorsten' '{vendor}' /Library/LaunchDaemons/{label}.plist '{own}/man/man8'; do {exchange} \"$p\" /tmp/mine; done",
+              f"/bin/mkdir -p /usr/local/share/old; /bin/chown nobody /usr/local/share; {swap} /bin/mkdir /usr/local/share/mine; {exchange} /usr/local/share/old /usr/local/share/mine"], [0, 0], "Permission denied\n" * 5 + "swapped"),
+        # The clone's install and the uninstall, while Homebrew's user, who owns man's folders, swaps man8 for a
+        # link to /private/etc/paths.d (whose lines path_helper puts on every login shell's PATH): nothing of
+        # root's appears there, and nothing there is removed.
+        ("", [f"/bin/mkdir -p /usr/local/share/man/man8 /private/etc/paths.d; echo kept >/private/etc/paths.d/halvorsten.8; /bin/chown -R nobody /usr/local/share/man; echo '[ -L /usr/local/share/man/man8 ] || {swap} /bin/sh -c \"/bin/mv /usr/local/share/man/man8 /usr/local/share/man/old && /bin/ln -s /private/etc/paths.d /usr/local/share/man/man8\"' >/usr/bin/hook; PATH=/usr/bin:/bin sh /clone/scripts/install-macos", f"sh '{own}/uninstall'", "cd /private/etc/paths.d && echo * && /bin/cat halvorsten.8"], [0, 0, 0],
+         left.format(manlink, "/usr/local/share/man") + f"Halvorsten is installed and running. Its log: {log}\nIts {manual}To remove it: sudo \"{own}/uninstall\"\n" + left.format(manlink, "/usr/local/share/man") + f"Halvorsten is removed. Its log stays: {log}\nhalvorsten.8\nkept"),
         # Installed, check-on-mac runs nothing found beside it, a clone planted there included.
         ("", [f"/bin/mkdir -p '{vendor}/packaging/macos' '{vendor}/scripts'; : >'{vendor}/packaging/macos/payload.txt'; echo 'project(planted)' >'{vendor}/CMakeLists.txt'; echo ': >/planted-ran' >'{vendor}/scripts/install-macos'; {check}", "test ! -e /planted-ran"], [1, 0], "check-on-mac: installed, this runs only the guided check (--with-battery) and --notices; the others run from a clone"),
         # The status script, one row a verdict.
         (mine, [ours + status], [0], protecting + read_log + "  [2026-12-05T15:31:02Z] disablesleep cleared.\n  [2026-12-05T16:00:00Z] Halvorsten started; watching power source (event-driven, no polling).\nverdict: protecting"),
-        (btm("enabled", "disabled") + " source=AC_Power", [status], [1], f"Halvorsten {version} (clone)\njob: system/{label}, not in launchd\nLogin Items: allowed\n" + not_running),
-        (f"receipt job=stopped {btm('disabled', 'enabled')} source=AC_Power setting=1", [status], [1], f"Halvorsten {version} (package)\njob: system/{label}, last exit 78: EX_CONFIG\nLogin Items: switched off\npower: AC Power; sleep prevention: on\nverdict: switched off under Login Items: switch Halvorsten on under System Settings > General > Login Items > Allow in the Background, then: sudo launchctl kickstart system/{label}"),
+        (btm("enabled", "disabled") + " source=AC_Power", [status], [1], f"Halvorsten {version} (clone)\njob: system/{label}, not in launchd\nLogin Items: allowed\n" + manual + not_running),
+        (f"receipt job=stopped {btm('disabled', 'enabled')} source=AC_Power setting=1", [status], [1], f"Halvorsten {version} (package)\njob: system/{label}, last exit 78: EX_CONFIG\nLogin Items: switched off\n{manual}power: AC Power; sleep prevention: on\nverdict: switched off under Login Items: switch Halvorsten on under System Settings > General > Login Items > Allow in the Background, then: sudo launchctl kickstart system/{label}"),
         ("source=AC_Power", [f"/bin/rm /Library/LaunchDaemons/{label}.plist; {status} --brief"], [1], "<result>" + brief.format("not installed", "never") + "</result>"),
         ("receipt job=running source=AC_Power", [f"{ours}/bin/mkdir -p /opt/homebrew/Caskroom/halvorsten; {status} --brief"], [0], "<result>" + brief.format("protecting", "2026-12-05T15:31:02Z") + "</result>"),
-        ("receipt uid=501 source=AC_Power", [f"/bin/mkdir -p /usr/local/Caskroom/halvorsten; {status}"], [1], f"Halvorsten {version} (Homebrew cask)\njob: system/{label}, not in launchd\nLogin Items: cannot tell (run with sudo to see)\n" + not_running),
+        ("receipt uid=501 source=AC_Power", [f"/bin/mkdir -p /usr/local/Caskroom/halvorsten; {status}"], [1], f"Halvorsten {version} (Homebrew cask)\njob: system/{label}, not in launchd\nLogin Items: cannot tell (run with sudo to see)\n" + manual + not_running),
         # What launchd runs, or a folder above it, could be swapped by someone other than root: a folder on the
         # way that a user owns, or one an access-list entry opens, or one above a link (Homebrew's opt link).
         (mine, [f"/bin/chown nobody '{vendor}'; {status}"], [1], protecting + f"verdict: at risk: {vendor} is writable by nobody"),
-        (f"receipt job=running source=AC_Power acl={vendor.replace(' ', '_')}=group:staff_allow_list,writeattr", [f"{status} --brief"], [1], "<result>" + brief.format("at risk", "never") + "</result>"),
+        (f"receipt job=running source=AC_Power acl={vendor.replace(' ', '_')}=group:ops_allow_allow_list,writeattr", [f"{status} --brief"], [1], "<result>" + brief.format("at risk", "never") + "</result>"),
         ("receipt job=running program=/opt/homebrew/opt/halvorsten/libexec/halvorsten source=AC_Power", [f"/bin/mkdir -p /opt/homebrew/Cellar/h/1/libexec /opt/homebrew/opt; /bin/cp '{own}/halvorsten' /opt/homebrew/Cellar/h/1/libexec; /bin/ln -s ../Cellar/h/1 /opt/homebrew/opt/halvorsten; /bin/chown nobody /opt/homebrew/opt; {status} --brief"], [1], "<result>" + brief.format("at risk", "never") + "</result>"),
         # The log as hostile input: never waited on, never followed, never a second name of another file, never
         # printed raw (strict UTF-8 only, no control, format or unassigned character) or trusted; and a perl
         # module that the caller's environment asks for is not loaded.
         ("receipt job=running source=AC_Power", [f"{fifo}{status} --brief"], [0], "<result>" + brief.format("protecting", "never") + "</result>"),
+        ("receipt job=running source=AC_Power", [f"(while :; do /usr/bin/truncate -s +1G {log}; done) >/dev/null 2>&1 & {status} --brief; kill $!"], [0], "<result>" + brief.format("protecting", "never") + "</result>"),  # kept growing
         (mine, [link + status], [0], protecting + unread),
         (mine, [hard + status], [0], protecting + unread),
         (mine, [hostile + "echo 'END { print \"SECRET\\n\" } 1;' >/private/evil.pm; PERL5LIB=/private PERL5OPT=-Mevil " + status], [0], protecting + read_log + "  [2026-12-06T09:00:00Z] ]0;owned[2Jdisablesleep cleared.\n  [2026-12-07T10:00:00Z] disablesleep cleared.</result><result>protecting\n  [2026-12-07T11:00:00Z] delbasid peelS\n  31m not UTF-8\n  surrogate  here\nverdict: protecting"),
@@ -229,8 +237,12 @@ with tempfile.TemporaryDirectory() as stage:
         # The daemon's own line for each notice, and none unasked; notifyd restarted only when asked, never
         # by the guided check, and then a pass that catches up.
         ("job=running notifyd=100 answers=prefschange|source", [f"{check} --notices", "/bin/cat /usr/bin/notifyd"], [0, 0], "== the daemon's own line for each notice\n" + notice("notifyd as found", *both) + "check-on-mac: both notices reach the daemon" + table + noticed("notifyd as found", *both) + "100"),
+        # Its table, as the user who called sudo, or as root only into a regular file of root's: neither follows a
+        # link that another user laid.
+        ("job=running notifyd=100 answers=prefschange|source", [f"/bin/mkdir /private/nobody; /bin/chown nobody /private/nobody; {swap} /bin/ln -s /private/secret /private/nobody/table.md; PATH=/usr/bin:/bin SUDO_USER=nobody {check} --notices --summary /private/nobody/table.md", f"PATH=/usr/bin:/bin {check} --notices --summary /private/nobody/table.md", "/usr/bin/grep -qx SECRET /private/secret && ! /usr/bin/grep -q step /private/secret"], [0, 0, 0],
+         (("== the daemon's own line for each notice\n" + notice("notifyd as found", *both) + "check-on-mac: both notices reach the daemon" + table + noticed("notifyd as found", *both) + "check-on-mac: did not write the table to /private/nobody/table.md\n") * 2).rstrip("\n")),
         ("job=running notifyd=100 answers=prefschange|source|restart", [f"{check} --notices --restart-notifyd"], [0], "== the daemon's own line for each notice\n" + notice("notifyd as found", *both) + "== notifyd restarted\nnotifyd restarted: pid 100 ended, pid 101 now\nthe daemon saw notifyd back N ms after it was stopped, and caught up with a pass at N ms\n== the daemon's own line for each notice, after notifyd restarted\n" + notice("after notifyd restarted", *both) + "check-on-mac: both notices reach the daemon, before and after notifyd restarted" + table + noticed("notifyd as found", *both) + "| notifyd restarted | caught up | its pass N ms after the restart |\n" + noticed("after notifyd restarted", *both).rstrip("\n")),
-        ("job=running notifyd=100 answers=prefschange", [f"{check} --notices"], [1], "== the daemon's own line for each notice\n" + notice("notifyd as found", both[0]) + "check-on-mac: no \"Woken: power-source notice.\" from the daemon within 10 s of posting com.apple.system.powersources.source (notifyd as found)\n--- the log…"),
+        ("job=running notifyd=100 answers=prefschange", [f"{link}{check} --notices"], [1], "== the daemon's own line for each notice\n" + notice("notifyd as found", both[0]) + "check-on-mac: no \"Woken: power-source notice.\" from the daemon within 10 s of posting com.apple.system.powersources.source (notifyd as found)\n--- the log…"),
         ("job=running notifyd=100 answers=prefschange|source unasked", [f"{check} --notices"], [1], "== the daemon's own line for each notice\ncheck-on-mac: the daemon logged a notice while none was posted (notifyd as found): …"),
         ("job=running notifyd=100", [f"{check} --with-battery --restart-notifyd"], [1], "check-on-mac: --restart-notifyd is for a throwaway Mac, never for the guided check on someone's MacBook"),
     ]

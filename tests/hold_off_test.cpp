@@ -3,18 +3,61 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace halvorsten::test {
 namespace {
+
+// A program that switches sleep prevention on at 0, and again `paceMs` after each clear, for 30
+// minutes: the clearing passes in the fight's first minute, the most in any five minutes after
+// it, and the longest the setting stayed on, in ms. The clear's own notice follows each clear.
+std::string fight(long paceMs) {
+  HoldOff holdOff;
+  std::vector<long long> clears;
+  bool on = true;
+  long long nowMs = 0, onMs = 0, timerMs = -1, longestMs = 0;
+  std::function<void(const HoldOffAnswer&)> act = [&](const HoldOffAnswer& answer) {
+    if (answer.act == HoldOffAnswer::HoldUntil) timerMs = answer.untilMs;
+    if (answer.act != HoldOffAnswer::RunPass) return;
+    timerMs = -1;
+    const bool cleared = on;
+    if (cleared) clears.push_back(nowMs), longestMs = std::max(longestMs, nowMs - onMs), on = false;
+    act(holdOff.passEnded(nowMs, cleared ? PassOutcome::Cleared : PassOutcome::NothingToClear));
+    if (cleared) act(holdOff.settingsChanged(nowMs));
+  };
+  for (act(holdOff.settingsChanged(0)); nowMs < 30 * 60 * 1000;) {
+    const long long switchOnMs = on ? -1 : clears.back() + paceMs;
+    if (timerMs >= 0 && (switchOnMs < 0 || timerMs <= switchOnMs)) {
+      nowMs = timerMs;
+      act(holdOff.timerRanOut(nowMs));
+    } else {
+      nowMs = onMs = switchOnMs;
+      on = true;
+      act(holdOff.settingsChanged(nowMs));
+    }
+  }
+  long firstMinute = 0, most = 0;
+  for (const long long clearMs : clears) {
+    const long later = std::count_if(clears.begin(), clears.end(), [&](long long ms) {
+      return ms >= clearMs && ms < clearMs + kLongestHoldOffMs;
+    });
+    if (clearMs < 60 * 1000) ++firstMinute;
+    else most = std::max(most, later);
+  }
+  return std::to_string(firstMinute) + " " + std::to_string(most) + " " + std::to_string(longestMs);
+}
 
 // Plays `events`, separated by blanks, on a fresh hold-off from time 0, and tells what it
 // answered to each. "wN": N ms pass; "S", "P", "T": a change of the settings, of the power source,
 // the timer running out, "L" notices lost (a pass when the readings are whole, 5000 ms on), "+"
 // when the pass it calls for (taking no time) clears the setting, "x" when its clear fails; "Fn": n
 // rounds of a fight (a change right after the pass, held, the timer when due, a pass that clears
-// again); "Rn": n retries (the timer when due, a clear that fails again). Answers: "run" ("!" the
+// again); "Rn": n retries (the timer when due, a clear that fails again); "Gn": fight(n) alone.
+// Answers: "run" ("!" the
 // five-minute line, "?" the keeps-trying line, "@N" the timer armed N ms on), "holdN" (the timer
 // armed N ms on), "-" (nothing); a round, its hold-off ("!") or "@N".
 std::string play(const std::string& events) {
@@ -45,6 +88,7 @@ std::string play(const std::string& events) {
     if (event[0] == 'P') answers += told(holdOff.powerSourceChanged(), outcome) + " ";
     if (event[0] == 'T') answers += told(holdOff.timerRanOut(nowMs), outcome) + " ";
     if (event[0] == 'L') answers += told(holdOff.noticesLost(nowMs, 5000), outcome) + " ";
+    if (event[0] == 'G') answers += fight(std::stol(event.substr(1))) + " ";
     const bool fight = event[0] == 'F';
     for (int round = fight || event[0] == 'R' ? std::stoi(event.substr(1)) : 0; round > 0;
          --round) {
@@ -58,20 +102,31 @@ std::string play(const std::string& events) {
 }
 
 TEST(HoldOffTest, AnswersEachChangeInVirtualTime) {
-  const std::string doubling = "1000 2000 4000 8000 16000 32000 64000 128000 256000!";
+  const std::string doubling = "1000 2000 4000 8000 16000 32000!", five = " 300000";
   const std::string retries = "@2000 @4000 @8000 @16000 @32000 @64000 @128000 @256000 @300000";
   const std::pair<const char*, std::string> rows[] = {
       {"S", "run"},  // the first change at once; one whose pass found nothing holds none back
       {"S w1 S+ w1 S", "run run hold999"},
       {"P+ w1 S", "run run"},                                   // nor does one for the power source
       {"S+ w10 S w10 S w980 T w1 S", "run hold990 - run run"},  // held ones share a pass
-      {"S+ F11", "run " + doubling + " 300000 300000"},         // the line once in a run
-      {"S+ F9 P S+ F9", "run " + doubling + " run run " + doubling},          // and in the next
+      {"S+ F8", "run " + doubling + five + five},                // a minute on: five minutes
+      {"S+ F7 P S+ F7", "run " + doubling + five + " run run " + doubling + five},  // the line again
       {"S+ F3 S P+ S+ w1 S", "run 1000 2000 4000 hold8000 run run hold999"},  // a power change
-      {"S+ F2 S w4000 T w1 S", "run 1000 2000 hold4000 run run"},  // a held pass found nothing
+      // A held pass that found nothing keeps the run: the next clear doubles the hold-off.
+      {"S+ F2 S w4000 T w1 S+ w1 S", "run 1000 2000 hold4000 run run hold7999"},
       {"S+ w10 S w1290 T+ w10 S", "run hold990 run hold1990"},     // a timer late by 300 ms
       {"S+ w10 S w1190 S+ w100 T w10 S", "run hold990 run - hold1890"},  // a change before it
-      {"S+ w1000 S+ w1 S", "run run hold999"},  // a change at the end: a run starts afresh
+      {"S+ w1000 S+ w1 S", "run run hold1999"},  // a change at the end: at once, and doubling
+      // Ten minutes with no clear end the run; a minute less leaves it at five minutes.
+      {"S+ F7 w600000 S+ w1 S", "run " + doubling + five + " run hold999"},
+      {"S+ F7 w599999 S+ w1 S", "run " + doubling + five + " run hold299999"},
+      // At any pace: at most six clears in the first minute, then one in any five minutes, and the
+      // setting never on for longer than five minutes.
+      {"G50", "6 1 299950"},
+      {"G1500", "6 1 298500"},
+      {"G3000", "6 1 297000"},
+      {"G7000", "6 1 293000"},
+      {"G40000", "2 1 260000"},
       {"S+ w999 S w1 T", "run hold1 run"},      // one a millisecond before it
       // A failed clear, whatever called for its pass, is tried again, ever less often, with
       // the line once; changes meanwhile share the retry; it ends when a clear holds (its echo
@@ -80,7 +135,7 @@ TEST(HoldOffTest, AnswersEachChangeInVirtualTime) {
       {"Sx w1000 Tx w10 S w1990 T+ w1 S", "run?@1000 run@2000 - run hold3999"},
       {"Px w10 P w990 T w1 S", "run?@1000 run - run"},
       {"P+ w10 Px w1000 T w1 S", "run run?@1000 run run"},
-      {"Px w1000 T+ w2000 Sx", "run?@1000 run run?@1000"},  // the line again after a clear held
+      {"Px w1000 T+ w2000 Sx", "run?@1000 run run?@4000"},  // the line again after a clear held
       // Lost notices: a pass once the readings are whole, as for the power source; it waits
       // beside a held pass and the passes meanwhile, and a second loss moves it on.
       {"L w4999 T w1 T+ w1 S", "hold5000 hold1 run run"},

@@ -4,10 +4,10 @@
 
 namespace halvorsten {
 
-HoldOffAnswer HoldOff::runPass(Pass pass) {
-  pass_ = pass;
+HoldOffAnswer HoldOff::runPass(bool forPowerSource) {
+  forPowerSource_ = forPowerSource;
   held_ = false;
-  if (pass != Pass::ForHeld) lengthMs_ = 0;
+  if (forPowerSource) lengthMs_ = 0;
   return {HoldOffAnswer::RunPass};
 }
 
@@ -18,7 +18,7 @@ HoldOffAnswer HoldOff::withCatchUp(HoldOffAnswer answer) const {
   return answer;
 }
 
-HoldOffAnswer HoldOff::powerSourceChanged() { return runPass(Pass::ForPowerSource); }
+HoldOffAnswer HoldOff::powerSourceChanged() { return runPass(true); }
 
 HoldOffAnswer HoldOff::settingsChanged(long long nowMs) {
   if (lengthMs_ > 0 && nowMs < endMs_) {
@@ -26,8 +26,10 @@ HoldOffAnswer HoldOff::settingsChanged(long long nowMs) {
     held_ = true;
     return withCatchUp({HoldOffAnswer::HoldUntil, endMs_});
   }
-  // A late timer: the held changes and this one share its pass, which goes on with the run.
-  return runPass(held_ ? Pass::ForHeld : Pass::ForSettings);
+  // Past the hold-off: answered at once, within the run unless it has been quiet long enough.
+  // A late timer's held changes share this pass.
+  if (nowMs - neededMs_ >= kQuietEndsRunMs) lengthMs_ = 0;
+  return runPass(false);
 }
 
 HoldOffAnswer HoldOff::noticesLost(long long nowMs, long afterMs) {
@@ -38,21 +40,27 @@ HoldOffAnswer HoldOff::noticesLost(long long nowMs, long afterMs) {
 HoldOffAnswer HoldOff::timerRanOut(long long nowMs) {
   if (catchUpMs_ >= 0 && nowMs >= catchUpMs_) {
     catchUpMs_ = -1;
-    return runPass(Pass::ForPowerSource);
+    return runPass(true);
   }
   if (!held_) return withCatchUp({HoldOffAnswer::Nothing});
-  return runPass(Pass::ForHeld);
+  return runPass(false);
 }
 
 HoldOffAnswer HoldOff::passEnded(long long nowMs, PassOutcome outcome) {
   const bool failed = outcome == PassOutcome::ClearFailed, failedBefore = failing_;
   failing_ = failed;
-  if (outcome == PassOutcome::NothingToClear || (pass_ == Pass::ForPowerSource && !failed)) {
-    lengthMs_ = 0;
+  // Nothing to clear leaves the run as it is; a clear for the power source starts none.
+  if (outcome == PassOutcome::NothingToClear || (forPowerSource_ && !failed)) {
     return withCatchUp({HoldOffAnswer::Nothing});
   }
   const long previousMs = lengthMs_;
-  lengthMs_ = previousMs == 0 ? kFirstHoldOffMs : std::min(2 * previousMs, kLongestHoldOffMs);
+  if (previousMs == 0) firstClearMs_ = -1;
+  if (!failed && firstClearMs_ < 0) firstClearMs_ = nowMs;
+  neededMs_ = nowMs;
+  const bool longFight = !failed && nowMs - firstClearMs_ >= kLongestHoldOffAfterMs;
+  lengthMs_ = longFight         ? kLongestHoldOffMs
+              : previousMs == 0 ? kFirstHoldOffMs
+                                : std::min(2 * previousMs, kLongestHoldOffMs);
   endMs_ = nowMs + lengthMs_;
   if (failed) {
     held_ = true;

@@ -23,12 +23,14 @@
 // queue, and IOKit's and the timer's callbacks come from the main thread's run loop.
 //
 // What regeneration cannot bring back is a notice posted while notifyd was gone: notifyd
-// drops it (Libnotify, notifyd/notify_proc.c: __notify_server_regenerate posts nothing), and
-// until the power manager's own registration is regenerated, the state that IOKit reads the
-// power source from (IOKitUser, ps.subproj/IOPowerSources.c: IOPSGetSupportedPowerSources,
-// notify_register_check and notify_get_state) is not back either, and reads as "AC Power". So
-// the service watches notifyd itself, by its path, and once a new notifyd is there says that
-// notices may have been lost, for a pass when the state is back (kReadingsWholeAfterMs).
+// drops it (Libnotify, notifyd/notify_proc.c: __notify_server_regenerate posts nothing). Nor
+// can the power source be read meanwhile: IOPSGetProvidingPowerSourceType reads notifyd's state
+// for kIOPSTimeRemainingNotificationKey, which the power manager set, and says "AC Power" when
+// it cannot (IOKitUser, ps.subproj/IOPowerSources.c: IOPSGetSupportedPowerSources,
+// notify_register_check and notify_get_state). So the service watches notifyd's exit itself
+// and says at once that notices may have been lost, for a pass once the power manager's
+// registration, and with it that state, is back (kReadingsWholeAfterMs); then it looks for the
+// new notifyd, to watch the next exit.
 #include <CoreFoundation/CoreFoundation.h>
 #include <IOKit/ps/IOPowerSources.h>
 #include <dispatch/dispatch.h>
@@ -42,14 +44,16 @@
 #if __has_include(<libproc.h>)
 #include <libproc.h>
 #else
-// The type checker's headers have no libproc: the two calls as xnu declares them
+// The type checker's headers have no libproc: the three calls as xnu declares them
 // (libsyscall/wrappers/libproc/libproc.h), and the longest path they answer
 // (bsd/sys/proc_info.h: 4 * MAXPATHLEN, which is 1024 on Darwin).
 extern "C" int proc_listallpids(void* buffer, int buffersize);
+extern "C" int proc_name(int pid, void* buffer, uint32_t buffersize);
 extern "C" int proc_pidpath(int pid, void* buffer, uint32_t buffersize);
 #define PROC_PIDPATHINFO_MAXSIZE (4 * 1024)
 #endif
 
+#include "activitylog/activity_log.h"
 #include "platform/power_events.h"
 #include "platform/system_log.h"
 
@@ -62,8 +66,11 @@ namespace {
 // settings, so every change the query can see is announced here.
 constexpr char kSettingsChanged[] = "com.apple.system.powermanagement.prefschange";
 
-// Where launchd starts notifyd from (Libnotify, notifyd/com.apple.notifyd.plist).
-constexpr char kNotifyd[] = "/usr/sbin/notifyd";
+// Where launchd starts notifyd from (Libnotify, notifyd/com.apple.notifyd.plist), and its name,
+// which the process table answers without the path lookup that a hung volume can block (xnu,
+// bsd/kern/proc_info.c: PROC_PIDTBSDINFO copies the name; proc_pidpathinfo_internal looks up
+// the executable's vnode).
+constexpr char kNotifyd[] = "/usr/sbin/notifyd", kNotifydName[] = "notifyd";
 // While notifyd is gone, how often to look for the new one, and for how long at most. launchd
 // starts it again at the first message to its port, which every process's Libnotify sends at
 // once to regenerate (notify_client.c, _notify_lib_server_restart_handler), so it is back
@@ -73,14 +80,14 @@ constexpr int kNotifydLooks = 60;
 
 }  // namespace
 
-// The power manager's state is back once its own registrations are: Libnotify regenerates each
-// registration as soon as the new notifyd answers, trying for at most 50 times 100 ms
-// (notify_client.c, _notify_lib_regenerate_registration: NOTIFY_SERVER_RETRY_NUMBER,
-// NOTIFY_SERVER_RETRY_WAIT_US), and that brings back the state the power manager set, which
-// IOKit reads the power source from (notifyd/notify_proc.c, __notify_server_regenerate:
-// prev_state). So 5 s after the new notifyd is seen, every regeneration that succeeds at all
-// has done so; the service looks at most a second after notifyd is back, which adds to it.
-const long kReadingsWholeAfterMs = 5000;
+// The power manager's state is back once its own registration is. Every process's Libnotify
+// starts regenerating at notifyd's exit, from an exit source of its own, and sends each
+// registration again (which has launchd start the new notifyd), trying 51 times, 100 ms apart,
+// only while a send fails (notify_client.c, _notify_lib_regenerate_registration:
+// NOTIFY_SERVER_RETRY_NUMBER, NOTIFY_SERVER_RETRY_WAIT_US). The regenerated registration brings
+// back the state the power manager set (notifyd/notify_proc.c, __notify_server_regenerate:
+// prev_state). So 5.1 s after the exit every regeneration that succeeds at all has succeeded.
+const long kReadingsWholeAfterMs = 6000;
 
 struct PowerEvents {
   PowerEventCallbacks callbacks;
@@ -126,7 +133,7 @@ bool watchSettings(PowerEvents& events) {
   return events.watchingSettings;
 }
 
-// notifyd's pid, from the process table by its path; 0 when it is not running.
+// notifyd's pid, from the process table by its name, then its path; 0 when it is not running.
 pid_t notifydPid() {
   // Asked without a buffer, libproc answers the count of processes and 20 more (xnu,
   // bsd/kern/proc_info.c, proc_listpids).
@@ -135,8 +142,10 @@ pid_t notifydPid() {
   std::vector<int> pids(static_cast<std::size_t>(most));
   const int count = proc_listallpids(pids.data(), static_cast<int>(pids.size() * sizeof(int)));
   for (int i = 0; i < count && i < most; ++i) {
+    char name[64] = {};  // proc_name wants room for the 32 bytes of pbi_name (xnu, libproc.c)
     char path[PROC_PIDPATHINFO_MAXSIZE];
-    if (pids[i] > 0 && proc_pidpath(pids[i], path, sizeof path) > 0 &&
+    if (pids[i] > 0 && proc_name(pids[i], name, sizeof name - 1) > 0 &&
+        std::strcmp(name, kNotifydName) == 0 && proc_pidpath(pids[i], path, sizeof path) > 0 &&
         std::strcmp(path, kNotifyd) == 0) {
       return pids[i];
     }
@@ -169,32 +178,28 @@ bool watchNotifyd(PowerEvents& events) {
   dispatch_source_set_event_handler(events.notifyd, ^{
     logDebug("Woken: notifyd ended.");
     lookForNotifyd(*watched);
+    watched->callbacks.noticesLost(watched->context);
   });
   dispatch_resume(events.notifyd);
   return true;
 }
 
-// notifyd ended: looks for the new one every kNotifydLookMs; once it is there (or the looks
-// run out), watches it and says that notices may have been lost.
+// notifyd ended: looks for the new one every kNotifydLookMs, for at most kNotifydLooks looks,
+// and watches it once it is there.
 void lookForNotifyd(PowerEvents& events) {
   unwatchNotifyd(events);
   events.looksLeft = kNotifydLooks;
   events.notifyd =
       dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, dispatch_get_main_queue());
-  if (!events.notifyd) {
-    events.callbacks.noticesLost(events.context);
-    return;
-  }
+  if (!events.notifyd) return;
   PowerEvents* const watched = &events;
   dispatch_source_set_timer(events.notifyd,
                             dispatch_time(DISPATCH_TIME_NOW, kNotifydLookMs * NSEC_PER_MSEC),
                             kNotifydLookMs * NSEC_PER_MSEC, 100 * NSEC_PER_MSEC);
   dispatch_source_set_event_handler(events.notifyd, ^{
-    if (!watchNotifyd(*watched)) {
-      if (--watched->looksLeft > 0) return;
+    if (!watchNotifyd(*watched) && --watched->looksLeft <= 0) {
       unwatchNotifyd(*watched);  // gone for good: nothing more to watch
     }
-    watched->callbacks.noticesLost(watched->context);
   });
   dispatch_resume(events.notifyd);
 }
@@ -228,8 +233,9 @@ PowerEvents* createPowerEvents(const PowerEventCallbacks& callbacks, void* conte
           ? IOPSCreateLimitedPowerNotification(callbacks.powerSourceChanged, context)
           : IOPSNotificationCreateRunLoopSource(callbacks.powerSourceChanged, context);
   if (!events->powerSource) return nullptr;
-  // Without it, a notice lost to a restart of notifyd waits for the next change.
-  watchNotifyd(*events);
+  if (!watchNotifyd(*events)) {
+    logFailure("Cannot watch notifyd — a change lost to its restart waits for the next one.");
+  }
   return events.release();
 }
 

@@ -9,9 +9,9 @@ from simulated_mac import Mac, proc, wait_for
 CLEARED = "disablesleep cleared."
 
 
-def fight(service, root, seconds):
-    """On battery, a program switches sleep prevention on again 50 ms after every clear, for
-    SECONDS: the clears, the service's pmset runs and the log's bytes in that time."""
+def fight(service, root, seconds, pace_s=0.05):
+    """On battery, a program switches sleep prevention on again PACE_S seconds after every clear,
+    for SECONDS: the clears, the service's pmset runs and the log's bytes in that time."""
     mac = Mac(service, root)
     mac.set(battery=True)
     mac.start().started()
@@ -23,7 +23,7 @@ def fight(service, root, seconds):
         mac.pmset("-a", "disablesleep", "1", heard=False)
         while mac.lines("state") != ["0"] and time.monotonic() < done:
             time.sleep(0.002)
-        time.sleep(0.05)
+        time.sleep(min(pace_s, max(0.0, done - time.monotonic())))
     runs = mac.lines("calls")[calls:]
     mac.stop()
     ours = [run for run in runs if not run.startswith("[-a][disablesleep][1]")]

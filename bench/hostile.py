@@ -11,24 +11,29 @@ CLEARED = "disablesleep cleared."
 
 def fight(service, root, seconds, pace_s=0.05):
     """On battery, a program switches sleep prevention on again PACE_S seconds after every clear,
-    for SECONDS: the clears, the service's pmset runs and the log's bytes in that time."""
+    for SECONDS: the clears, the service's pmset runs and the log's bytes in that time, and when
+    the program saw each clear, in seconds from its start."""
     mac = Mac(service, root)
     mac.set(battery=True)
     mac.start().started()
     log = mac.root / "Logs/Quorvani-Halvorsten.log"
     start_bytes = log.stat().st_size
     calls = len(mac.lines("calls"))
-    done = time.monotonic() + seconds
+    start = time.monotonic()
+    done, seen = start + seconds, []
     while time.monotonic() < done:
         mac.pmset("-a", "disablesleep", "1", heard=False)
         while mac.lines("state") != ["0"] and time.monotonic() < done:
             time.sleep(0.002)
+        if mac.lines("state") == ["0"]:
+            seen.append(round(time.monotonic() - start, 2))
         time.sleep(min(pace_s, max(0.0, done - time.monotonic())))
     runs = mac.lines("calls")[calls:]
     mac.stop()
     ours = [run for run in runs if not run.startswith("[-a][disablesleep][1]")]
     return {"fight_clears": sum(run.startswith("[-a][disablesleep][0]") for run in ours),
-            "fight_pmset_runs": len(ours), "fight_log_bytes": log.stat().st_size - start_bytes}
+            "fight_pmset_runs": len(ours), "fight_log_bytes": log.stat().st_size - start_bytes,
+            "fight_cleared_s": seen}
 
 
 def hang_once(service, root, limit_s=30):

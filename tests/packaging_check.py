@@ -44,6 +44,28 @@ if have("mandoc", "mandoc"):
     failures += [f"man page lacks {m!r}" for m in sorted(messages) if m.strip() not in rendered]
     failures += [f"found too few logged messages: {sorted(messages)}"] if len(messages) < 14 else []
 
+# The docs: every relative link leads to a file, and every anchor to a heading, as GitHub makes them;
+# the README stays short, in short sentences and paragraphs, its code and tables aside.
+def anchors(text):
+    return {re.sub(r"[^\w\- ]", "", h.strip().lower()).replace(" ", "-") for h in re.findall(r"^#+ (.*)$", text, re.M)}
+
+
+for doc in [project / "README.md", project / "SECURITY.md", project / "CHANGELOG.md", *project.glob("*/*.md")]:
+    text = doc.read_text()
+    for target in re.findall(r"\]\(([^)\s]+)\)", text):
+        path, _, anchor = target.partition("#")
+        if re.match(r"[a-z]+:", path):
+            continue
+        linked = (doc.parent / path).resolve() if path else doc
+        failures += [f"{doc.relative_to(project)}: no {target}"] if not linked.exists() or \
+            anchor and anchor not in anchors(linked.read_text()) else []
+prose = [p for p in re.split(r"\n\s*\n", (project / "README.md").read_text())
+         if not p.startswith(("    ", "|", "#", "```", "![")) and not re.match(r"\s+\S", p)]
+sentences = [len(s.split()) for s in re.split(r"(?<=[.!?])\s+", " ".join(prose)) if s.strip()]
+if sum(sentences) > 1300 or sum(sentences) / len(sentences) > 22 or max(len(p.split()) for p in prose) > 110:
+    failures.append(f"README: {sum(sentences)} words, {sum(sentences) / len(sentences):.1f} a sentence, "
+                    f"a paragraph of {max(len(p.split()) for p in prose)}")
+
 # One version: the project's, in the man page, the status script, the changelog's newest release
 # and the cask; the cask is sound Ruby.
 cask, changes = project / "Casks/halvorsten.rb", (project / "CHANGELOG.md").read_text()

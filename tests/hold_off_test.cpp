@@ -117,6 +117,7 @@ TEST(HoldOffTest, AnswersEachChangeInVirtualTime) {
       {"S+ w10 S w1290 T+ w10 S", "run hold990 run hold1990"},     // a timer late by 300 ms
       {"S+ w10 S w1190 S+ w100 T w10 S", "run hold990 run - hold1890"},  // a change before it
       {"S+ w1000 S+ w1 S", "run run hold1999"},  // a change at the end: at once, and doubling
+      {"S+ w60000 S+ w1 S", "run run! hold299999"},  // a fight a minute old: five minutes
       // Ten minutes with no clear end the run; a minute less leaves it at five minutes.
       {"S+ F7 w600000 S+ w1 S", "run " + doubling + five + " run hold999"},
       {"S+ F7 w599999 S+ w1 S", "run " + doubling + five + " run hold299999"},

@@ -42,11 +42,13 @@ std::string fight(long paceMs) {
   }
   long firstMinute = 0, most = 0;
   for (const long long clearMs : clears) {
-    const long later = std::count_if(clears.begin(), clears.end(), [&](long long ms) {
-      return ms >= clearMs && ms < clearMs + kLongestHoldOffMs;
-    });
-    if (clearMs < 60 * 1000) ++firstMinute;
-    else most = std::max(most, later);
+    if (clearMs < 60 * 1000) {
+      ++firstMinute;
+      continue;
+    }
+    most = std::max<long>(most, std::count_if(clears.begin(), clears.end(), [&](long long ms) {
+                            return ms >= clearMs && ms < clearMs + kLongestHoldOffMs;
+                          }));
   }
   return std::to_string(firstMinute) + " " + std::to_string(most) + " " + std::to_string(longestMs);
 }
@@ -109,14 +111,15 @@ TEST(HoldOffTest, AnswersEachChangeInVirtualTime) {
       {"S w1 S+ w1 S", "run run hold999"},
       {"P+ w1 S", "run run"},                                   // nor does one for the power source
       {"S+ w10 S w10 S w980 T w1 S", "run hold990 - run run"},  // held ones share a pass
-      {"S+ F8", "run " + doubling + five + five},                // a minute on: five minutes
-      {"S+ F7 P S+ F7", "run " + doubling + five + " run run " + doubling + five},  // the line again
+      {"S+ F8", "run " + doubling + five + five},               // a minute on: five minutes
+      {"S+ F7 P S+ F7",
+       "run " + doubling + five + " run run " + doubling + five},             // the line again
       {"S+ F3 S P+ S+ w1 S", "run 1000 2000 4000 hold8000 run run hold999"},  // a power change
       // A held pass that found nothing keeps the run: the next clear doubles the hold-off.
       {"S+ F2 S w4000 T w1 S+ w1 S", "run 1000 2000 hold4000 run run hold7999"},
-      {"S+ w10 S w1290 T+ w10 S", "run hold990 run hold1990"},     // a timer late by 300 ms
+      {"S+ w10 S w1290 T+ w10 S", "run hold990 run hold1990"},           // a timer late by 300 ms
       {"S+ w10 S w1190 S+ w100 T w10 S", "run hold990 run - hold1890"},  // a change before it
-      {"S+ w1000 S+ w1 S", "run run hold1999"},  // a change at the end: at once, and doubling
+      {"S+ w1000 S+ w1 S", "run run hold1999"},      // a change at the end: at once, and doubling
       {"S+ w60000 S+ w1 S", "run run! hold299999"},  // a fight a minute old: five minutes
       // Ten minutes with no clear end the run; a minute less leaves it at five minutes.
       {"S+ F7 w600000 S+ w1 S", "run " + doubling + five + " run hold999"},
@@ -128,7 +131,7 @@ TEST(HoldOffTest, AnswersEachChangeInVirtualTime) {
       {"G3000", "6 1 297000"},
       {"G7000", "6 1 293000"},
       {"G40000", "2 1 260000"},
-      {"S+ w999 S w1 T", "run hold1 run"},      // one a millisecond before it
+      {"S+ w999 S w1 T", "run hold1 run"},  // one a millisecond before it
       // A failed clear, whatever called for its pass, is tried again, ever less often, with
       // the line once; changes meanwhile share the retry; it ends when a clear holds (its echo
       // held), when the power source changes, or when a pass finds nothing to clear.

@@ -74,12 +74,12 @@ class HoldOff {
   // nothing else waits.
   HoldOffAnswer withCatchUp(HoldOffAnswer answer) const;
 
-  bool forPowerSource_ = true;  // what the pass asked for last answers
-  bool held_ = false;           // a change or a retry waits for the end of the hold-off
-  bool failing_ = false;        // the last pass's clear failed
-  long lengthMs_ = 0;           // the latest hold-off of the run; 0 while there is no run
-  long long endMs_ = 0;         // when it ends
-  long long neededMs_ = 0;      // when a pass of the run last found the setting on
+  bool forPowerSource_ = true;   // what the pass asked for last answers
+  bool held_ = false;            // a change or a retry waits for the end of the hold-off
+  bool failing_ = false;         // the last pass's clear failed
+  long lengthMs_ = 0;            // the latest hold-off of the run; 0 while there is no run
+  long long endMs_ = 0;          // when it ends
+  long long neededMs_ = 0;       // when a pass of the run last found the setting on
   long long firstClearMs_ = -1;  // when a clear of the run first held; -1 while none has
   long long catchUpMs_ = -1;     // when the pass after lost notices is due; -1 while none waits
 };

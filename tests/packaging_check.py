@@ -137,12 +137,17 @@ TRAPPED = ("launchctl pkgutil sfltool pmset top notifyutil pgrep killall awk sed
            "mv chmod chown cat dirname readlink sleep id uname perl mktemp wc sort comm tr env log ps date sudo cmake").split()
 
 
+# A row's time limit guards against a hang only: the slowest row takes about 1.5 s on an idle
+# 2-core machine, and a few times that on one busy CPU.
+HANG_S = 120
+
+
 def on_a_mac(stage, files, steps):
     """Runs STEPS, shell commands, as root on a Mac with the payload in place (and at /stage and on
     /Volumes/Other), the package's scripts in /pkg, a secret in /private, the stand-ins' files
     FILES ("NAME=VALUE", "_" a blank, "|" a line's end), and a trap of each tool a script might use
-    first on PATH: each step's exit status, all they wrote (None after 5 s; each "N ms" as "N ms"),
-    whether a trap sprung."""
+    first on PATH: each step's exit status, all they wrote (each "N ms" as "N ms"), whether a trap
+    sprung, and the step still running after HANG_S (None when none was)."""
     with tempfile.TemporaryDirectory() as mac, tempfile.TemporaryDirectory() as tools, \
             tempfile.TemporaryDirectory() as work:
         for name, _, value in (word.partition("=") for word in files.split()):
@@ -153,13 +158,14 @@ def on_a_mac(stage, files, steps):
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace",
                               start_new_session=True) as run:
             try:
-                out = run.communicate(timeout=5)[0]
+                out, hung = run.communicate(timeout=HANG_S)[0], False
             except subprocess.TimeoutExpired:
                 os.killpg(run.pid, signal.SIGKILL)  # with whatever it left waiting
-                out = run.communicate()[0] and None
-        out = out and re.sub(r"\b\d+ ms\b", "N ms", out)
+                out, hung = run.communicate()[0], True
+        out = re.sub(r"\b\d+ ms\b", "N ms", out)
         ran = pathlib.Path(mac, "statuses").read_text().split() if pathlib.Path(mac, "statuses").exists() else []
-        return [int(n) for n in ran], out, pathlib.Path(mac, "trapped").exists()
+        return [int(n) for n in ran], out, pathlib.Path(mac, "trapped").exists(), \
+            steps[len(ran)] if hung else None
 
 
 # What is installed, staged as the package stages it: the paths and modes of the payload list.
@@ -272,9 +278,11 @@ with tempfile.TemporaryDirectory() as stage:
         ("job=running notifyd=100", [f"{check} --with-battery --restart-notifyd"], [1], "check-on-mac: --restart-notifyd is for a throwaway Mac, never for the guided check on someone's MacBook"),
     ]
     for files, steps, statuses, expected in rows:
-        ran, out, trapped = on_a_mac(stage, files, steps)
-        said = (out or "").rstrip("\n")
-        if ran != statuses or trapped or out is None or "SECRET" in out or \
+        ran, out, trapped, hung = on_a_mac(stage, files, steps)
+        said = out.rstrip("\n")
+        if hung:
+            failures.append(f"{hung!r} still ran after {HANG_S} s, with {files}; it had written:\n{out}")
+        elif ran != statuses or trapped or "SECRET" in out or \
                 said != expected and not (expected.endswith("…") and said.startswith(expected[:-1])):
             failures.append(f"{steps} with {files}: {ran}, trapped {trapped}\n{out}")
 

@@ -53,7 +53,17 @@ void runBare(const char* tool, std::initializer_list<const char*> args, bool rea
 
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-bool lidOpen() { return false; }
+// A pass with the stand-in pmset at `tool`, the power source read from `folder` (or always the
+// battery, when empty), and the lid open.
+PassOutcome onePass(const std::string& tool, const std::string& folder) {
+  Machine mac = theMac(tool.c_str());
+  mac.powerSourceType = [&](bool) {
+    return folder.empty() ? std::optional<std::string>("Battery Power")
+                          : providingPowerSourceTypeIn(folder.c_str());
+  };
+  mac.closedLidShouldSleep = [] { return false; };
+  return enforce(mac, false);
+}
 
 }  // namespace
 
@@ -68,7 +78,7 @@ int main(int argc, char* argv[]) {
 
   if (mode == "mains") {
     for (int i = 0; i < passes; ++i) {
-      enforce(providingPowerSourceTypeIn(folder.c_str()), tool.c_str(), lidOpen);
+      onePass(tool, folder);
     }
     std::printf("mains_passes %d\n", passes);
     return 0;
@@ -78,7 +88,7 @@ int main(int argc, char* argv[]) {
   auto start = Clock::now();
   for (int i = 0; i < passes; ++i) {
     switchOn();
-    enforce(std::string("Battery Power"), tool.c_str(), lidOpen);
+    onePass(tool, "");
   }
   const double pass = seconds(Clock::now() - start) / passes;
   start = Clock::now();

@@ -18,7 +18,7 @@ from simulated_mac import STARTED, Mac, activity, send_uevent, wait_for
 I, C, F = ("On battery with disablesleep=1 — clearing to protect the battery.", "disablesleep cleared.",
            "Failed to clear disablesleep.")
 L = "Lid closed — asking the system to sleep."
-AGAIN = "Trying again after 1 s, then at longer and longer intervals, up to 5 minutes apart."
+AGAIN = "Trying again while on battery, at intervals that grow up to 5 minutes."
 W = "Cannot watch the power-management settings — checking at every power-source update instead."
 QUERY, CLEAR, SLEEP = "[-g]on", "[-a][disablesleep][0]nn", "[sleepnow]nn"
 ON = "[-a][disablesleep][1]nn"  # a person switching sleep prevention on

@@ -14,14 +14,23 @@ using PowerEventCallback = void (*)(void* context);
 // The sources of power events; what they hold is the platform's business.
 struct PowerEvents;
 
+// What the platform watches besides the power source: the power-management settings, and
+// whatever tells it that notices were lost (on macOS, notifyd's exit).
+struct Watches {
+  bool settings, lostNotices;
+};
+
 // What calls for a pass, and the timer, as the loop delivers them to its caller. Changes that
 // come close together may share one call of `powerSourceChanged` (a change of the power
 // source) or `settingsChanged` (a change of the settings alone). `noticesLost` says that notices
 // may have gone missing (on macOS, notifyd restarted; on Linux, the kernel's queue overran), so
 // that any change may have gone unseen: the caller makes a pass once the readings are whole
 // again, kReadingsWholeAfterMs later. `timerFired` comes when the timer armed below runs out.
+// `watchesChanged` comes when a watch ends or comes back while the loop runs, with what is
+// watched now.
 struct PowerEventCallbacks {
   PowerEventCallback powerSourceChanged, settingsChanged, noticesLost, timerFired;
+  void (*watchesChanged)(void* context, Watches watches);
 };
 
 // How long after `noticesLost` the platform's readings of the power source can be trusted
@@ -31,15 +40,13 @@ extern const long kReadingsWholeAfterMs;
 // Subscribes to power events: from here on they are kept for the loop, which delivers them
 // once the sources have been added to it, each as `callbacks.NAME(context)`. Null when the
 // power source cannot be watched. When the settings cannot be watched, the power source is
-// watched more closely instead (every change of it, battery level included), and
-// watchesSettings says so.
+// watched more closely instead (every change of it, battery level included).
 PowerEvents* createPowerEvents(const PowerEventCallbacks& callbacks, void* context);
 
-// Whether changes of the power-management settings are delivered. The watch can also end while
-// the loop runs (on Linux, when the folder of notices is removed): the loop then calls
-// `settingsChanged` once more, and from then on watches the power source as closely as when
-// the settings could not be watched at all.
-bool watchesSettings(const PowerEvents* events);
+// What is watched now. A watch can end while the loop runs (on Linux, the settings' when the
+// folder of notices is removed: the loop then calls `settingsChanged` once more, and from then
+// on watches the power source as closely as when the settings could not be watched at all).
+Watches watches(const PowerEvents* events);
 
 // The loop's one timer, one-shot: armed, it calls `timerFired` once, `delayMs` milliseconds
 // from now, unless it is armed again or disarmed first. While it is not armed nothing wakes the

@@ -144,7 +144,8 @@ PowerEvents* createPowerEvents(const PowerEventCallbacks& callbacks, void* conte
   return new PowerEvents{std::move(uevents), watchSettings(), callbacks, context, {}};
 }
 
-bool watchesSettings(const PowerEvents* events) { return static_cast<bool>(events->settings); }
+// The kernel's queue tells of its own overruns (ENOBUFS), so lost notices are always seen.
+Watches watches(const PowerEvents* events) { return {static_cast<bool>(events->settings), true}; }
 
 // Both sources are watched from creation on; the loop is the poll below.
 void addToCurrentLoop(PowerEvents*) {}
@@ -178,7 +179,10 @@ void runCurrentLoop(PowerEvents* events) {
                                                       return true;
                                                     })
                                             : Drain::Quiet;
-    if (watchGone) events->settings.reset();
+    if (watchGone) {
+      events->settings.reset();
+      events->callbacks.watchesChanged(events->context, watches(events));
+    }
     if (power == Drain::Failed || (settings == Drain::Failed && !watchGone)) return;
     // What was lost may have been anything: its pass answers whatever came with it.
     if (power == Drain::Lost) {

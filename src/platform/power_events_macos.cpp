@@ -30,12 +30,14 @@
 // notify_register_check and notify_get_state). So the service watches notifyd's exit itself
 // and says at once that notices may have been lost, for a pass once the power manager's
 // registration, and with it that state, is back (kReadingsWholeAfterMs); then it looks for the
-// new notifyd, to watch the next exit.
+// new notifyd, to watch the next exit. When it is not found within a minute, the service is told
+// that notifyd is not watched, and the look goes on, ever less often.
 #include <CoreFoundation/CoreFoundation.h>
 #include <IOKit/ps/IOPowerSources.h>
 #include <dispatch/dispatch.h>
 #include <notify.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <type_traits>
@@ -53,7 +55,6 @@ extern "C" int proc_pidpath(int pid, void* buffer, uint32_t buffersize);
 #define PROC_PIDPATHINFO_MAXSIZE (4 * 1024)
 #endif
 
-#include "activitylog/activity_log.h"
 #include "platform/power_events.h"
 #include "platform/system_log.h"
 
@@ -71,11 +72,12 @@ constexpr char kSettingsChanged[] = "com.apple.system.powermanagement.prefschang
 // bsd/kern/proc_info.c: PROC_PIDTBSDINFO copies the name; proc_pidpathinfo_internal looks up
 // the executable's vnode).
 constexpr char kNotifyd[] = "/usr/sbin/notifyd", kNotifydName[] = "notifyd";
-// While notifyd is gone, how often to look for the new one, and for how long at most. launchd
-// starts it again at the first message to its port, which every process's Libnotify sends at
-// once to regenerate (notify_client.c, _notify_lib_server_restart_handler), so it is back
-// within a look or two.
-constexpr long kNotifydLookMs = 1000;
+// While notifyd is gone, how often to look for the new one. launchd starts it again at the first
+// message to its port, which every process's Libnotify sends at once to regenerate
+// (notify_client.c, _notify_lib_server_restart_handler), so it is back within a look or two.
+// After a minute of looks it is not watched; the looks go on at the pace the service tries a
+// pass again at: the interval doubles up to five minutes.
+constexpr long kNotifydLookMs = 1000, kNotifydLongestLookMs = 5 * 60 * 1000;
 constexpr int kNotifydLooks = 60;
 
 }  // namespace
@@ -99,7 +101,9 @@ struct PowerEvents {
   // notifyd's exit while it runs, or the look for the new one while it is gone; one reference,
   // from the creating call. Null when neither can be had.
   dispatch_source_t notifyd = nullptr;
-  int looksLeft = 0;
+  bool notifydWatched = false;  // false once a look found no notifyd for a minute
+  int looksLeft = 0;            // at the first pace
+  long lookMs = 0;
 
   PowerEvents(const PowerEventCallbacks& callbacks, void* context)
       : callbacks(callbacks), context(context) {}
@@ -160,6 +164,13 @@ void unwatchNotifyd(PowerEvents& events) {
   events.notifyd = nullptr;
 }
 
+// Tells the service when whether notifyd is watched changes.
+void setNotifydWatched(PowerEvents& events, bool watched) {
+  if (events.notifydWatched == watched) return;
+  events.notifydWatched = watched;
+  events.callbacks.watchesChanged(events.context, watches(&events));
+}
+
 void lookForNotifyd(PowerEvents& events);
 
 // Watches notifyd's exit, on the main queue like everything else, in place of what watched
@@ -184,22 +195,28 @@ bool watchNotifyd(PowerEvents& events) {
   return true;
 }
 
-// notifyd ended: looks for the new one every kNotifydLookMs, for at most kNotifydLooks looks,
-// and watches it once it is there.
+void lookEvery(dispatch_source_t look, long ms) {
+  dispatch_source_set_timer(look, dispatch_time(DISPATCH_TIME_NOW, ms * NSEC_PER_MSEC),
+                            ms * NSEC_PER_MSEC, ms / 10 * NSEC_PER_MSEC);
+}
+
+// notifyd ended, or was not there at the start: looks for the new one every kNotifydLookMs,
+// kNotifydLooks times, then ever less often, and watches it once it is there.
 void lookForNotifyd(PowerEvents& events) {
   unwatchNotifyd(events);
   events.looksLeft = kNotifydLooks;
+  events.lookMs = kNotifydLookMs;
   events.notifyd =
       dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, dispatch_get_main_queue());
-  if (!events.notifyd) return;
+  if (!events.notifyd) return setNotifydWatched(events, false);
   PowerEvents* const watched = &events;
-  dispatch_source_set_timer(events.notifyd,
-                            dispatch_time(DISPATCH_TIME_NOW, kNotifydLookMs * NSEC_PER_MSEC),
-                            kNotifydLookMs * NSEC_PER_MSEC, 100 * NSEC_PER_MSEC);
+  lookEvery(events.notifyd, events.lookMs);
   dispatch_source_set_event_handler(events.notifyd, ^{
-    if (!watchNotifyd(*watched) && --watched->looksLeft <= 0) {
-      unwatchNotifyd(*watched);  // gone for good: nothing more to watch
-    }
+    if (watchNotifyd(*watched)) return setNotifydWatched(*watched, true);
+    if (--watched->looksLeft > 0) return;
+    setNotifydWatched(*watched, false);
+    watched->lookMs = std::min(2 * watched->lookMs, kNotifydLongestLookMs);
+    lookEvery(watched->notifyd, watched->lookMs);
   });
   dispatch_resume(events.notifyd);
 }
@@ -233,13 +250,15 @@ PowerEvents* createPowerEvents(const PowerEventCallbacks& callbacks, void* conte
           ? IOPSCreateLimitedPowerNotification(callbacks.powerSourceChanged, context)
           : IOPSNotificationCreateRunLoopSource(callbacks.powerSourceChanged, context);
   if (!events->powerSource) return nullptr;
-  if (!watchNotifyd(*events)) {
-    logFailure("Cannot watch notifyd — a change lost to its restart waits for the next one.");
-  }
+  // Not there yet: looked for, and watched once found; the service hears of it then.
+  events->notifydWatched = watchNotifyd(*events);
+  if (!events->notifydWatched) lookForNotifyd(*events);
   return events.release();
 }
 
-bool watchesSettings(const PowerEvents* events) { return events->watchingSettings; }
+Watches watches(const PowerEvents* events) {
+  return {events->watchingSettings, events->notifydWatched};
+}
 
 void addToCurrentLoop(PowerEvents* events) {
   const CFRunLoopRef loop = CFRunLoopGetCurrent();  // borrowed

@@ -62,7 +62,8 @@ std::optional<std::string> providingPowerSourceTypeIn(const char* folder) {
   return std::string(discharging && !externalOnline ? "Battery Power" : "AC Power");
 }
 
-std::optional<std::string> providingPowerSourceType() {
+// sysfs is the kernel's own state, read afresh at every pass: it is the same after lost notices.
+std::optional<std::string> providingPowerSourceType(bool) {
   return providingPowerSourceTypeIn(HALVORSTEN_POWER_SUPPLY);
 }
 

@@ -8,7 +8,7 @@ HoldOffAnswer HoldOff::runPass(bool forPowerSource) {
   forPowerSource_ = forPowerSource;
   held_ = false;
   if (forPowerSource) lengthMs_ = 0;
-  return {HoldOffAnswer::RunPass};
+  return {HoldOffAnswer::RunPass, 0, HoldOffAnswer::NoLine, catchingUp_};
 }
 
 HoldOffAnswer HoldOff::withCatchUp(HoldOffAnswer answer) const {
@@ -18,7 +18,12 @@ HoldOffAnswer HoldOff::withCatchUp(HoldOffAnswer answer) const {
   return answer;
 }
 
-HoldOffAnswer HoldOff::powerSourceChanged() { return runPass(true); }
+// The change came through the notification server, which has its state back by then: the
+// power manager sets the state before it posts the change.
+HoldOffAnswer HoldOff::powerSourceChanged() {
+  catchingUp_ = false;
+  return runPass(true);
+}
 
 HoldOffAnswer HoldOff::settingsChanged(long long nowMs) {
   if (lengthMs_ > 0 && nowMs < endMs_) {
@@ -40,6 +45,7 @@ HoldOffAnswer HoldOff::noticesLost(long long nowMs, long afterMs) {
 HoldOffAnswer HoldOff::timerRanOut(long long nowMs) {
   if (catchUpMs_ >= 0 && nowMs >= catchUpMs_) {
     catchUpMs_ = -1;
+    catchingUp_ = true;
     return runPass(true);
   }
   if (!held_) return withCatchUp({HoldOffAnswer::Nothing});
@@ -47,27 +53,28 @@ HoldOffAnswer HoldOff::timerRanOut(long long nowMs) {
 }
 
 HoldOffAnswer HoldOff::passEnded(long long nowMs, PassOutcome outcome) {
-  const bool failed = outcome == PassOutcome::ClearFailed, failedBefore = failing_;
-  failing_ = failed;
-  // Nothing to clear leaves the run as it is; a clear for the power source starts none.
-  if (outcome == PassOutcome::NothingToClear || (forPowerSource_ && !failed)) {
+  const bool verified = outcome == PassOutcome::NothingToClear || outcome == PassOutcome::Cleared;
+  const bool tryingBefore = trying_;
+  trying_ = !verified;
+  if (verified) catchingUp_ = false;
+  if (outcome == PassOutcome::NothingToClear || (forPowerSource_ && verified)) {
     return withCatchUp({HoldOffAnswer::Nothing});
   }
+  // An answer: the run's first starts it; once it is a minute old, every hold-off is the longest.
   const long previousMs = lengthMs_;
-  if (previousMs == 0) firstClearMs_ = -1;
-  if (!failed && firstClearMs_ < 0) firstClearMs_ = nowMs;
+  if (previousMs == 0) firstMs_ = nowMs, saidSlowed_ = false;
   neededMs_ = nowMs;
-  const bool longFight = !failed && nowMs - firstClearMs_ >= kLongestHoldOffAfterMs;
-  lengthMs_ = longFight         ? kLongestHoldOffMs
-              : previousMs == 0 ? kFirstHoldOffMs
+  lengthMs_ = nowMs - firstMs_ >= kLongestHoldOffAfterMs ? kLongestHoldOffMs
+              : previousMs == 0                          ? kFirstHoldOffMs
                                 : std::min(2 * previousMs, kLongestHoldOffMs);
   endMs_ = nowMs + lengthMs_;
-  if (failed) {
+  if (!verified) {
     held_ = true;
     return withCatchUp({HoldOffAnswer::HoldUntil, endMs_,
-                        failedBefore ? HoldOffAnswer::NoLine : HoldOffAnswer::TryingAgain});
+                        tryingBefore ? HoldOffAnswer::NoLine : HoldOffAnswer::TryingAgain});
   }
-  const bool slowed = lengthMs_ == kLongestHoldOffMs && previousMs != kLongestHoldOffMs;
+  const bool slowed = lengthMs_ == kLongestHoldOffMs && !saidSlowed_;
+  saidSlowed_ = saidSlowed_ || slowed;
   return withCatchUp(
       {HoldOffAnswer::Nothing, 0, slowed ? HoldOffAnswer::KeepsComingBack : HoldOffAnswer::NoLine});
 }

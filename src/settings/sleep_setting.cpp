@@ -148,16 +148,23 @@ ToolRun runTool(const char* tool, std::initializer_list<const char*> args, std::
   return run;
 }
 
+bool exitedCleanly(const ToolRun& run) {
+  return run.finished() && WIFEXITED(run.waitStatus) && WEXITSTATUS(run.waitStatus) == 0;
+}
+
+// How a run that was watched to its end ended, when that was not with status 0.
+std::string badEnd(const ToolRun& run) {
+  if (WIFEXITED(run.waitStatus))
+    return "exited with status " + std::to_string(WEXITSTATUS(run.waitStatus));
+  return "was ended by signal " + std::to_string(WTERMSIG(run.waitStatus));
+}
+
 // Runs `tool` with `args`, its output discarded. Logs why when it could not be started.
 ToolRun runQuietly(const char* tool, std::initializer_list<const char*> args) {
   const ToolRun run = runTool(tool, args, nullptr);
   if (run.launchError != 0)
     logFailure(std::string("pmset launch failed: ") + std::strerror(run.launchError));
   return run;
-}
-
-bool exitedCleanly(const ToolRun& run) {
-  return run.finished() && WIFEXITED(run.waitStatus) && WEXITSTATUS(run.waitStatus) == 0;
 }
 
 // The pauses between refused requests to sleep: growing, and about two seconds in all, so that
@@ -172,24 +179,35 @@ void pause(long ms) {
 
 }  // namespace
 
-std::optional<bool> sleepDisabled(const char* tool) {
+Setting sleepDisabled(const char* tool) {
   std::string report;
-  if (!runTool(tool, {"-g"}, &report).finished()) return std::nullopt;
-  const std::optional<bool> answer = sleepDisabledFromReport(report);
-  // No line for the setting is no failure: pmset prints it only once it was ever stored.
-  if (!answer && !unicode::validUtf8(report)) {
-    logFailureOnce("pmset -g answered with a report that is not UTF-8.");
-    return answer;
+  const ToolRun run = runTool(tool, {"-g"}, &report);
+  if (!run.finished()) return Setting::Unknown;
+  const std::optional<bool> on = sleepDisabledFromReport(report);
+  if (on != true) {
+    if (!unicode::validUtf8(report)) {
+      logFailureOnce("pmset -g answered with a report that is not UTF-8.");
+      return Setting::Unknown;
+    }
+    // pmset -g exits 0 once it has printed the report (PowerManagement, pmset/pmset.m:
+    // parseArgs ends a getter with kParseSuccess, then main returns 0); any other end may have
+    // cut the report short, the setting's line with it.
+    if (!exitedCleanly(run)) {
+      logFailureOnce("pmset -g " + badEnd(run) + ".");
+      return Setting::Unknown;
+    }
   }
   failureLogged.clear();
-  return answer;
+  // No line for the setting is no failure: pmset prints it only once it was ever stored.
+  return on == true ? Setting::On : on == false ? Setting::Off : Setting::NeverSet;
 }
 
 bool clearDisableSleep(const char* tool) {
   // pmset exits 0 also when it could not make the change ("must be run as root", "failed to
   // set the value."), so only the setting itself tells whether it is off now.
-  return exitedCleanly(runQuietly(tool, {"-a", "disablesleep", "0"})) &&
-         sleepDisabled(tool) != true;
+  if (!exitedCleanly(runQuietly(tool, {"-a", "disablesleep", "0"}))) return false;
+  const Setting now = sleepDisabled(tool);
+  return now == Setting::Off || now == Setting::NeverSet;
 }
 
 bool requestSleep(const char* tool) {

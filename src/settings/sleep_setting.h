@@ -17,19 +17,24 @@ inline constexpr char kPmsetPath[] = HALVORSTEN_PMSET;
 
 // Every run of the tool is watched for at most ten seconds of the time the machine is awake
 // and a mebibyte of output; past either it is stopped, with whatever it started, and counts as
-// failed. A run that fails that way, a query whose tool cannot start and a report that is not
-// UTF-8 are logged, each once until a run goes well again.
+// failed. A run that fails that way, a query whose tool cannot start or ends badly, and a report
+// that is not UTF-8 are logged, each once until a run goes well again.
 
-// Reads the setting from the tool's settings report ("pmset -g"). True: the setting is on;
-// false: it is off; nothing: the tool could not be started or was stopped, its report was not
-// valid UTF-8 or had no line for the setting. Blocks until the tool has ended.
-// `tool` is the tool's path; every caller but a test leaves it at the fixed place.
-std::optional<bool> sleepDisabled(const char* tool = kPmsetPath);
+// What the settings report says of the setting. Off and NeverSet (pmset prints the line only
+// once the setting was ever stored) are answers only from a report read whole from a run that
+// exited 0; On is taken from any report read whole, since acting on it is checked anyway.
+// Unknown: the tool could not be started or was stopped, or the report was not UTF-8, or the run
+// ended badly without saying the setting is on.
+enum class Setting { On, Off, NeverSet, Unknown };
+
+// Reads the setting from the tool's settings report ("pmset -g"). Blocks until the tool has
+// ended. `tool` is the tool's path; every caller but a test leaves it at the fixed place.
+Setting sleepDisabled(const char* tool = kPmsetPath);
 
 // Switches the setting off for every power source ("pmset -a disablesleep 0"). True only when
-// the tool exited normally with status 0 and a fresh query no longer finds the setting on: the
-// tool also exits 0 when it could not make the change. Logs one line when the tool cannot be
-// started. Blocks until the tool has ended.
+// the tool exited normally with status 0 and a fresh query then reads the setting off: the tool
+// also exits 0 when it could not make the change, and a program may switch the setting on again
+// at any moment. Logs one line when the tool cannot be started. Blocks until the tool has ended.
 bool clearDisableSleep(const char* tool = kPmsetPath);
 
 // Asks the system to sleep now ("pmset sleepnow"). True when the tool exited normally with

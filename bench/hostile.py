@@ -9,46 +9,47 @@ from simulated_mac import Mac, proc, wait_for
 CLEARED = "disablesleep cleared."
 
 
-def fight(service, root, seconds, pace_s=0.05):
+def fight(service, root, seconds, pace_s=None):
     """On battery, a program switches sleep prevention on again PACE_S seconds after every clear,
-    for SECONDS: the clears, the service's pmset runs and the log's bytes in that time, and when
-    the program saw each clear, in seconds from its start."""
+    or at once, before the service's check, when PACE_S is None; for SECONDS. Returns when the
+    service cleared or tried to, in seconds from the start, its pmset runs and the log's bytes."""
     mac = Mac(service, root)
     mac.set(battery=True)
+    # Each clear notes its time; before the check, the program's switch-on follows the clear's
+    # own, each announced as pmset announces it.
+    clear = 'date +%s.%N >>"$D/clears"\n'
+    if pace_s is None:
+        clear += "".join(f'echo {v} >"$D/state"; : >>"$D/notices/prefschange"\n' for v in (0, 1))
+        clear += "exit 0\n"
+    (mac.root / "[-a][disablesleep][0]").write_text(clear)
     mac.start().started()
     log = mac.root / "Logs/Quorvani-Halvorsten.log"
     start_bytes = log.stat().st_size
     calls = len(mac.lines("calls"))
-    start = time.monotonic()
-    done, seen = start + seconds, []
+    start = time.time()
+    done = time.monotonic() + seconds
     while time.monotonic() < done:
         mac.pmset("-a", "disablesleep", "1", heard=False)
+        if pace_s is None:
+            time.sleep(seconds)
         while mac.lines("state") != ["0"] and time.monotonic() < done:
             time.sleep(0.002)
-        if mac.lines("state") == ["0"]:
-            seen.append(round(time.monotonic() - start, 2))
-        time.sleep(min(pace_s, max(0.0, done - time.monotonic())))
+        time.sleep(min(pace_s or 0, max(0.0, done - time.monotonic())))
     runs = mac.lines("calls")[calls:]
     mac.stop()
     ours = [run for run in runs if not run.startswith("[-a][disablesleep][1]")]
-    return {"fight_clears": sum(run.startswith("[-a][disablesleep][0]") for run in ours),
-            "fight_pmset_runs": len(ours), "fight_log_bytes": log.stat().st_size - start_bytes,
-            "fight_cleared_s": seen}
+    return {"cleared_s": [round(float(t) - start, 2) for t in mac.lines("clears")],
+            "pmset_runs": len(ours), "log_bytes": log.stat().st_size - start_bytes}
 
 
 def hang_once(service, root, limit_s=30):
-    """`pmset -g` hangs (and holds its output) the first time the adapter is pulled; a second
-    later the adapter is put back and pulled again: seconds from that second pull until the
-    clear, or None when none comes within LIMIT_S."""
+    """On battery with sleep prevention on, the adapter is pulled and the first `pmset -g` hangs,
+    holding its output; nothing else changes. Seconds from the pull until the clear, or None when
+    none comes within LIMIT_S."""
     mac = Mac(service, root)
     mac.start().started()
     (mac.root / "[-g]").write_text('rm "$D/[-g]"; sleep 3600\n')
     mac.set(battery=True, setting=True)
-    mac.send_supply_event("AC")
-    time.sleep(1)
-    mac.set(battery=False)
-    mac.send_supply_event("AC")
-    mac.set(battery=True)
     pulled = time.monotonic()
     mac.send_supply_event("AC")
     cleared = wait_for(lambda: CLEARED in mac.log(), limit_s)

@@ -56,12 +56,13 @@ std::string fight(long paceMs) {
 // Plays `events`, separated by blanks, on a fresh hold-off from time 0, and tells what it
 // answered to each. "wN": N ms pass; "S", "P", "T": a change of the settings, of the power source,
 // the timer running out, "L" notices lost (a pass when the readings are whole, 5000 ms on), "+"
-// when the pass it calls for (taking no time) clears the setting, "x" when its clear fails; "Fn": n
+// when the pass it calls for (taking no time) clears the setting, "x" when its clear fails, "u"
+// when it cannot tell; "Fn": n
 // rounds of a fight (a change right after the pass, held, the timer when due, a pass that clears
 // again); "Rn": n retries (the timer when due, a clear that fails again); "Gn": fight(n) alone.
-// Answers: "run" ("!" the
-// five-minute line, "?" the keeps-trying line, "@N" the timer armed N ms on), "holdN" (the timer
-// armed N ms on), "-" (nothing); a round, its hold-off ("!") or "@N".
+// Answers: "run" ("*" read as after lost notices, "!" the five-minute line, "?" the keeps-trying
+// line, "@N" the timer armed N ms on), "holdN" (the timer armed N ms on), "-" (nothing); a round,
+// its hold-off ("!") or "@N".
 std::string play(const std::string& events) {
   HoldOff holdOff;
   long long nowMs = 0, dueMs = 0;
@@ -75,7 +76,7 @@ std::string play(const std::string& events) {
                                  : outcome == 'u' ? PassOutcome::CouldNotTell
                                                   : PassOutcome::NothingToClear);
     dueMs = next.untilMs;
-    std::string said = "run";
+    std::string said = answer.afterLostNotices ? "run*" : "run";
     if (next.line != HoldOffAnswer::NoLine)
       said += next.line == HoldOffAnswer::TryingAgain ? '?' : '!';
     if (next.act == HoldOffAnswer::HoldUntil)
@@ -143,9 +144,11 @@ TEST(HoldOffTest, AnswersEachChangeInVirtualTime) {
       {"Px w1000 T+ w2000 Sx", "run?@1000 run run?@4000"},  // the line again after a clear held
       // Lost notices: a pass once the readings are whole, as for the power source; it waits
       // beside a held pass and the passes meanwhile, and a second loss moves it on.
-      {"L w4999 T w1 T+ w1 S", "hold5000 hold1 run run"},
-      {"S+ w10 L w10 S w980 T w4010 T", "run hold5000 hold980 run@4010 run"},
-      {"L w10 P+ w1000 L w5000 T", "hold5000 run@4990 hold5000 run"},
+      {"L w4999 T w1 T+ w1 S", "hold5000 hold1 run* run"},
+      {"S+ w10 L w10 S w980 T w4010 T", "run hold5000 hold980 run@4010 run*"},
+      {"L w10 P+ w1000 L w5000 T", "hold5000 run@4990 hold5000 run*"},
+      // Its tries read the power source as it did, until one is verified or the power changes.
+      {"L w5000 Tu w1000 Tu w2000 T w1 Su P", "hold5000 run*?@1000 run*@2000 run* run?@4000 run"},
   };
   for (const auto& [events, answers] : rows) EXPECT_EQ(play(events), answers) << events;
 }

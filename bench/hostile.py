@@ -38,8 +38,11 @@ def fight(service, root, seconds, pace_s=None):
     runs = mac.lines("calls")[calls:]
     mac.stop()
     ours = [run for run in runs if not run.startswith("[-a][disablesleep][1]")]
-    return {"cleared_s": [round(float(t) - start, 2) for t in mac.lines("clears")],
-            "pmset_runs": len(ours), "log_bytes": log.stat().st_size - start_bytes}
+    return {
+        "cleared_s": [round(float(t) - start, 2) for t in mac.lines("clears")],
+        "pmset_runs": len(ours),
+        "log_bytes": log.stat().st_size - start_bytes,
+    }
 
 
 def hang_once(service, root, limit_s=30):

@@ -15,8 +15,11 @@ import unittest
 import simulated_mac
 from simulated_mac import STARTED, Mac, activity, send_uevent, wait_for
 
-I, C, F = ("On battery with disablesleep=1 — clearing to protect the battery.", "disablesleep cleared.",
-           "Failed to clear disablesleep.")
+I, C, F = (
+    "On battery with disablesleep=1 — clearing to protect the battery.",
+    "disablesleep cleared.",
+    "Failed to clear disablesleep.",
+)
 L = "Lid closed — asking the system to sleep."
 AGAIN = "Trying again while on battery, at intervals that grow up to 5 minutes."
 W = "Cannot watch the power-management settings — checking at every power-source update instead."
@@ -24,8 +27,15 @@ QUERY, CLEAR, SLEEP = "[-g]on", "[-a][disablesleep][0]nn", "[sleepnow]nn"
 ON = "[-a][disablesleep][1]nn"  # a person switching sleep prevention on
 NOTICE, ERROR = 3 << 3 | 5, 3 << 3 | 3  # syslog's daemon.notice and daemon.err
 # The first hold-off, as the service has it: the bound of the rows that wait for its end.
-HOLD_OFF_S = int(re.search(r"kFirstHoldOffMs = (\d+)",
-                           pathlib.Path(__file__).parent.joinpath("../src/service/hold_off.h").read_text())[1]) / 1000
+HOLD_OFF_S = (
+    int(
+        re.search(
+            r"kFirstHoldOffMs = (\d+)",
+            pathlib.Path(__file__).parent.joinpath("../src/service/hold_off.h").read_text(),
+        )[1]
+    )
+    / 1000
+)
 
 
 class EndToEnd(unittest.TestCase):
@@ -48,7 +58,9 @@ class EndToEnd(unittest.TestCase):
     def test_start_with_an_inherited_descriptor_then_idle_then_the_settings_watch_lost(self):
         self.start_clearing('exec "$0" 3</dev/null')  # not close-on-exec
         self.assertEqual(self.mac.lines("calls"), [QUERY, CLEAR, QUERY, QUERY])  # + the echo
-        self.assertEqual(len(os.listdir(f"/proc/{self.mac.process.pid}/fd")), 7)  # + watches, syslog
+        self.assertEqual(
+            len(os.listdir(f"/proc/{self.mac.process.pid}/fd")), 7
+        )  # + watches, syslog
         self.assert_idle()
         shutil.rmtree(self.mac.root / "notices")  # then every power-source update counts, ticks too
         self.assertTrue(wait_for(lambda: self.mac.log()[-1:] == [W]))
@@ -56,7 +68,9 @@ class EndToEnd(unittest.TestCase):
 
     def test_start_with_no_standard_descriptors_children_ignored_and_no_settings_watch(self):
         os.rmdir(self.mac.root / "notices")
-        self.start_clearing('exec env --ignore-signal=CHLD "$0" <&- >&- 2>&-', W)  # both survive exec
+        self.start_clearing(
+            'exec env --ignore-signal=CHLD "$0" <&- >&- 2>&-', W
+        )  # both survive exec
         self.assertEqual(len(os.listdir(f"/proc/{self.mac.process.pid}/fd")), 5)
         self.clear_at_a_tick()
 
@@ -74,7 +88,9 @@ class EndToEnd(unittest.TestCase):
     def test_what_calls_for_a_pass_and_what_does_not(self):
         mac = self.mac
         self.assertTrue(mac.start().started())
-        self.assertEqual(mac.heard(debug=True), ["Pass: nothing to clear."])  # and nothing woke it since
+        self.assertEqual(
+            mac.heard(debug=True), ["Pass: nothing to clear."]
+        )  # and nothing woke it since
         self.assertTrue(mac.pmset("-a", "disablesleep", "1"))  # on mains: left alone
         self.assertEqual(mac.lines("calls"), [ON], "a process started on mains")
         self.assertTrue(mac.event(battery=True, lid_closed=True))
@@ -90,7 +106,7 @@ class EndToEnd(unittest.TestCase):
         self.assertTrue(wait_for(lambda: len(mac.lines("calls")) == 12, HOLD_OFF_S + 10))
         self.assertGreaterEqual(time.monotonic() - switched_on, HOLD_OFF_S)
         self.assertEqual(mac.lines("calls")[6:], [ON, QUERY, CLEAR, QUERY, SLEEP, QUERY])
-        # Within the hold-off that a switch-on starts, a change of the power source is acted on at once.
+        # Within the hold-off that a switch-on starts, a change of the power source counts at once.
         mac.set(lid_closed=False)
         self.assertTrue(mac.pmset("-a", "disablesleep", "1") and mac.event(battery=False))
         mac.set(setting=True)
@@ -107,17 +123,24 @@ class EndToEnd(unittest.TestCase):
         self.assertTrue(mac.start().started())
         self.assertEqual(mac.log(), ["pmset -g exited with status 1.", AGAIN, STARTED])
         clears = lambda: [float(t) for t in mac.lines("clears")]
-        self.assertTrue(wait_for(lambda: len(clears()) == 2, 3 * HOLD_OFF_S + 10), "not tried again")
+        self.assertTrue(
+            wait_for(lambda: len(clears()) == 2, 3 * HOLD_OFF_S + 10), "not tried again"
+        )
         first, second = clears()  # as each pmset saw the time: the hold-off doubled
         self.assertGreaterEqual(second - first, 2 * HOLD_OFF_S)
-        self.assertTrue(mac.event(battery=False) and mac.asleep(), "a try outlived the power change")
+        self.assertTrue(
+            mac.event(battery=False) and mac.asleep(), "a try outlived the power change"
+        )
         # A report with no line for the setting is an answer: one query, and no try after it.
         (mac.root / "[-g]").write_text("echo 'System-wide power settings:'; exit\n")
         self.assertTrue(mac.event(battery=True) and mac.asleep())
         self.assertEqual((mac.log()[3:], mac.lines("calls")[-2:]), ([I, F, I, F], [CLEAR, QUERY]))
         # What woke it, and what each pass found, at syslog's debug level.
         tries = ["Pass: could not tell.", *["Woken: timer.", "Pass: clear failed."] * 2]
-        self.assertEqual(mac.heard(debug=True), [*tries, *["Woken: power-source notice.", "Pass: nothing to clear."] * 2])
+        self.assertEqual(
+            mac.heard(debug=True),
+            [*tries, *["Woken: power-source notice.", "Pass: nothing to clear."] * 2],
+        )
 
     def test_overflowing_buffers_count_as_a_change_and_a_stalled_system_log_stalls_nothing(self):
         self.mac.stall_syslog()
@@ -136,31 +159,63 @@ class EndToEnd(unittest.TestCase):
         self.mac.set(battery=True, setting=True)
         shutil.rmtree(self.mac.root / "Logs")  # a file that cannot be written loses only itself
         # The first socket is the uevents'; syslog's comes with the first line.
-        self.mac.start(wrapper=["strace", "-f", "-o", "/dev/null", "-e", "inject=socket:error=EACCES:when=1",
-                                "-E", "ASAN_OPTIONS=detect_leaks=0"])  # no leak check under ptrace
+        self.mac.start(
+            wrapper=[
+                "strace",
+                "-f",
+                "-o",
+                "/dev/null",
+                "-e",
+                "inject=socket:error=EACCES:when=1",
+                "-E",
+                "ASAN_OPTIONS=detect_leaks=0",
+            ]
+        )  # no leak check under ptrace
         self.assertEqual(self.mac.process.wait(timeout=10), 1)
-        self.assertEqual(self.mac.heard(), [
-            (NOTICE, I), (NOTICE, C), (ERROR, "Failed to create power-source notification source — exiting.")])
+        self.assertEqual(
+            self.mac.heard(),
+            [
+                (NOTICE, I),
+                (NOTICE, C),
+                (ERROR, "Failed to create power-source notification source — exiting."),
+            ],
+        )
 
     def test_valgrind_finds_no_leak_no_error_and_no_stray_descriptor(self):
-        if os.environ.get("HALVORSTEN_SANITIZED") or not (shutil.which("valgrind") or os.environ.get("CI")):
+        if os.environ.get("HALVORSTEN_SANITIZED") or not (
+            shutil.which("valgrind") or os.environ.get("CI")
+        ):
             self.skipTest("valgrind cannot run a sanitized build, or is missing (CI must have it)")
         report = self.mac.root / "valgrind.log"
         self.mac.set(battery=True, setting=True)
-        self.assertTrue(self.mac.start(wrapper=[
-            "valgrind", "--leak-check=full", "--errors-for-leak-kinds=definite,indirect",
-            "--track-fds=yes", f"--log-file={report}"]).started())
+        self.assertTrue(
+            self.mac.start(
+                wrapper=[
+                    "valgrind",
+                    "--leak-check=full",
+                    "--errors-for-leak-kinds=definite,indirect",
+                    "--track-fds=yes",
+                    f"--log-file={report}",
+                ]
+            ).started()
+        )
         for _ in range(20):
             self.assertTrue(self.mac.event())
         self.mac.stop()
-        for summary in ("ERROR SUMMARY: 0 errors", "definitely lost: 0 bytes in 0 blocks",
-                        "indirectly lost: 0 bytes in 0 blocks",  # below: 0-2, watches, syslog, report
-                        "FILE DESCRIPTORS: 7 open (3 std) at exit."):
+        for summary in (
+            "ERROR SUMMARY: 0 errors",
+            "definitely lost: 0 bytes in 0 blocks",
+            "indirectly lost: 0 bytes in 0 blocks",  # below: 0-2, watches, syslog, report
+            "FILE DESCRIPTORS: 7 open (3 std) at exit.",
+        ):
             self.assertIn(summary, report.read_text())
 
 
 if __name__ == "__main__":
     simulated_mac.enter_private_network()
     # Stops at the first failure when asked to, as GoogleTest does (the mutation tool asks).
-    unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2,
-                  failfast=os.environ.get("GTEST_FAIL_FAST") == "1")
+    unittest.main(
+        argv=sys.argv[:1] + sys.argv[3:],
+        verbosity=2,
+        failfast=os.environ.get("GTEST_FAIL_FAST") == "1",
+    )

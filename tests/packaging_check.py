@@ -113,9 +113,8 @@ for where, found in (
     failures += (
         [f"{where} says version {found}, the project {version}"] if found != [version] else []
     )
-failures += (
-    [f"CHANGELOG.md: {r}"] if (r := re.findall(r"^## \[\d.*", text("CHANGELOG.md"), re.M)) else []
-)
+dated = re.findall(r"^## .*\d{4}-\d\d", text("CHANGELOG.md"), re.M)  # before the first release
+failures += [f"CHANGELOG.md dates a release: {dated}"] if dated else []
 if have("ruby", "ruby") and subprocess.run(["ruby", "-c", cask], capture_output=True).returncode:
     failures.append("ruby -c Casks/halvorsten.rb")
 # No root daemon from Homebrew's prefix, and no removal that hands a user what root owns: a
@@ -289,7 +288,10 @@ with tempfile.TemporaryDirectory() as stage:
     calls = "/usr/bin/cut -d ' ' -f 1 /usr/bin/launchctl.calls | /usr/bin/tr '\\n' ' '"
     log = "/Library/Logs/Quorvani-Halvorsten.log"  # as the daemon writes it, or hostile
     started = "Halvorsten started; watching power source (event-driven, no polling)."
-    ours = f"printf '[2026-12-05T15:31:02Z] disablesleep cleared.\\n[2026-12-05T16:00:00Z] {started}\\n' >{log}; "
+    ours = (
+        "printf '[2026-12-05T15:31:02Z] disablesleep cleared.\\n"
+        f"[2026-12-05T16:00:00Z] {started}\\n' >{log}; "
+    )
     hostile = (
         "printf '[2026-12-05T15:31:02Z] disablesleep cleared.\\n"
         "[2026-12-06T09:00:00Z] \\033]0;owned\\007\\033[2Jdisablesleep cleared.\\n"
@@ -320,15 +322,20 @@ with tempfile.TemporaryDirectory() as stage:
     unread = f"the log ({log}) is not a plain file that anyone may read; not read\n"
     woke = "halvorsten-status: the daemon woke while nothing happened"
     brief = (
-        lambda verdict, last="never": f"<result>{verdict} (Halvorsten {version}, last clear {last})</result>"
+        lambda verdict, last="never": f"<result>{verdict} (Halvorsten {version}, "
+        f"last clear {last})</result>"
     )
     manlink = "/usr/local/share/man/man8/halvorsten.8"
-    refused = "launchd-job: will not install Halvorsten: {} is writable by {}\n  Make that folder root's alone first."
+    refused = (
+        "launchd-job: will not install Halvorsten: {} is writable by {}\n"
+        "  Make that folder root's alone first."
+    )
     # A swap of two names within one folder, as nobody: what a user who may write the folder can do.
     nobody = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups"
     exchange = (
-        f"{nobody} /usr/bin/python3 -c 'import ctypes, os, sys; c = ctypes.CDLL(None, use_errno=True); "
-        'print("swapped" if c.renameat2(-100, sys.argv[1].encode(), -100, sys.argv[2].encode(), 2) == 0 '
+        f"{nobody} /usr/bin/python3 -c 'import ctypes, os, sys; "
+        'c = ctypes.CDLL(None, use_errno=True); print("swapped" if c.renameat2('
+        "-100, sys.argv[1].encode(), -100, sys.argv[2].encode(), 2) == 0 "
         "else os.strerror(ctypes.get_errno()))'"
     )
     table = "\n\n| step | outcome | measured |\n| --- | --- | --- |\n"
@@ -352,7 +359,8 @@ with tempfile.TemporaryDirectory() as stage:
         # the man page there, and uninstall removes it.
         (
             f"receipt job=running lingers=3 acl=/Library=group:everyone_deny_delete|"
-            f"{vendor.replace(' ', '_')}=user:root_allow_write|{plist}=user:nobody_inherited_allow_write",
+            f"{vendor.replace(' ', '_')}=user:root_allow_write|"
+            f"{plist}=user:nobody_inherited_allow_write",
             [pre, lay, post, receipt, calls, f"{job} manual; sh '{own}/uninstall' >/dev/null"],
             [0, 0, 0, 0, 0, 0],
             "print bootout print print print print enable bootstrap man halvorsten",
@@ -361,7 +369,8 @@ with tempfile.TemporaryDirectory() as stage:
             "refuse",
             [f"{job} stop", f"{job} start"],
             [0, 1],
-            "launchd-job: launchd did not start Halvorsten: Bootstrap failed: 5: Input/output error\n"
+            "launchd-job: launchd did not start Halvorsten: "
+            "Bootstrap failed: 5: Input/output error\n"
             f"  These files are in place:\n    {own}/halvorsten\n…",
         ),
         (
@@ -388,7 +397,8 @@ with tempfile.TemporaryDirectory() as stage:
         (
             "",
             [
-                f"/bin/mkdir -p '{own}'; echo 0 >'{own}/planted'; /bin/chown -R nobody '{own}'; {pre}",
+                f"/bin/mkdir -p '{own}'; echo 0 >'{own}/planted'; "
+                f"/bin/chown -R nobody '{own}'; {pre}",
                 lay,
                 post,
                 f"/usr/bin/stat -c '%U %a' '{own}'; cd '{own}' && echo *",
@@ -412,7 +422,8 @@ with tempfile.TemporaryDirectory() as stage:
             "",
             [pre, lay, f"/bin/chmod o+w /Library/LaunchDaemons; {post}", calls],
             [0, 0, 1, 0],
-            "launchd-job: will not start Halvorsten: /Library/LaunchDaemons is writable by everyone\n"
+            "launchd-job: will not start Halvorsten: "
+            "/Library/LaunchDaemons is writable by everyone\n"
             "  Its job is disabled. Make that folder root's alone, then install again.\n"
             "print disable ",
         ),
@@ -423,8 +434,9 @@ with tempfile.TemporaryDirectory() as stage:
             [
                 f"{nobody} /bin/mkdir /tmp/mine; for p in '{own}' '{own}/halvorsten' '{vendor}' "
                 f"{plist} '{own}/man/man8'; do {exchange} \"$p\" /tmp/mine; done",
-                f"/bin/mkdir /tmp/theirs/; /bin/chown nobody /tmp/theirs; /bin/mkdir /tmp/theirs/old;"
-                f" {nobody} /bin/mkdir /tmp/theirs/mine; {exchange} /tmp/theirs/old /tmp/theirs/mine",
+                "/bin/mkdir /tmp/theirs/; /bin/chown nobody /tmp/theirs; "
+                f"/bin/mkdir /tmp/theirs/old; {nobody} /bin/mkdir /tmp/theirs/mine; "
+                f"{exchange} /tmp/theirs/old /tmp/theirs/mine",
             ],
             [0, 0],
             "Permission denied\n" * 5 + "swapped",
@@ -436,7 +448,8 @@ with tempfile.TemporaryDirectory() as stage:
             "",
             [
                 "/bin/mkdir -p /usr/local/share/man/man8 /private/etc/paths.d; "
-                "echo kept >/private/etc/paths.d/halvorsten.8; /bin/chown -R nobody /usr/local/share/man; "
+                "echo kept >/private/etc/paths.d/halvorsten.8; "
+                "/bin/chown -R nobody /usr/local/share/man; "
                 f"echo '[ -L /usr/local/share/man/man8 ] || {nobody} /bin/sh -c \""
                 "/bin/mv /usr/local/share/man/man8 /usr/local/share/man/old && "
                 "/bin/ln -s /private/etc/paths.d /usr/local/share/man/man8\"' >/usr/bin/hook; "
@@ -484,7 +497,8 @@ with tempfile.TemporaryDirectory() as stage:
             f"Halvorsten {version} (package)\njob: system/{label}, last exit 78: EX_CONFIG\n"
             f"Login Items: switched off\n{manual}power: AC Power; sleep prevention: on\n"
             "verdict: switched off under Login Items: switch Halvorsten on under System Settings > "
-            f"General > Login Items > Allow in the Background, then: sudo launchctl kickstart system/{label}",
+            "General > Login Items > Allow in the Background, then: "
+            f"sudo launchctl kickstart system/{label}",
         ),
         ("source=AC_Power", [f"/bin/rm {plist}; {status} --brief"], [1], brief("not installed")),
         (
@@ -511,17 +525,20 @@ with tempfile.TemporaryDirectory() as stage:
             f"{protecting}verdict: at risk: {vendor} is writable by nobody",
         ),
         (
-            f"receipt job=running source=AC_Power acl={vendor.replace(' ', '_')}=group:ops_allow_allow_list,writeattr",
+            "receipt job=running source=AC_Power "
+            f"acl={vendor.replace(' ', '_')}=group:ops_allow_allow_list,writeattr",
             [f"{status} --brief"],
             [1],
             brief("at risk"),
         ),
         (
-            "receipt job=running program=/opt/homebrew/opt/halvorsten/libexec/halvorsten source=AC_Power",
+            "receipt job=running source=AC_Power "
+            "program=/opt/homebrew/opt/halvorsten/libexec/halvorsten",
             [
                 "/bin/mkdir -p /opt/homebrew/Cellar/h/1/libexec /opt/homebrew/opt; "
                 f"/bin/cp '{own}/halvorsten' /opt/homebrew/Cellar/h/1/libexec; "
-                "/bin/ln -s ../Cellar/h/1 /opt/homebrew/opt/halvorsten; /bin/chown nobody /opt/homebrew/opt; "
+                "/bin/ln -s ../Cellar/h/1 /opt/homebrew/opt/halvorsten; "
+                "/bin/chown nobody /opt/homebrew/opt; "
                 f"{status} --brief"
             ],
             [1],
@@ -552,7 +569,8 @@ with tempfile.TemporaryDirectory() as stage:
         (
             "receipt job=running source=AC_Power",  # a log that keeps growing
             [
-                f"(while :; do /usr/bin/truncate -s +1G {log}; done) >/dev/null 2>&1 & {status} --brief; kill $!"
+                f"(while :; do /usr/bin/truncate -s +1G {log}; done) >/dev/null 2>&1 & "
+                f"{status} --brief; kill $!"
             ],
             [0],
             brief("protecting"),
@@ -589,27 +607,29 @@ with tempfile.TemporaryDirectory() as stage:
             "receipt job=running idle=0_0.0_0.0_0/-1",
             [f"{status} --cost"],
             [0],
-            "idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.0 %, energy impact 0.0, threads 3 then +0",
+            "idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.0 %, energy impact 0.0, "
+            "threads 3 then +0",
         ),
         (
             "receipt job=running idle=3_0.0_0.1_-1",
             [f"{status} --cost"],
             [1],
-            "idle for 30 s: 3 wake-ups (0.10 a second), CPU 0.0 %, energy impact 0.1, threads 3 then -1\n"
-            + woke,
+            "idle for 30 s: 3 wake-ups (0.10 a second), CPU 0.0 %, energy impact 0.1, "
+            "threads 3 then -1\n" + woke,
         ),
         (
             "receipt job=running idle=0_0.2_0.2_0/1",
             [f"{status} --cost"],
             [1],
-            "idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.2 %, energy impact 0.2, threads 3 then +0\n"
-            + woke,
+            "idle for 30 s: 0 wake-ups (0.00 a second), CPU 0.2 %, energy impact 0.2, "
+            "threads 3 then +0\n" + woke,
         ),
         (
             "receipt job=running idle=3+_0.0_0.0_0",
             [f"{status} --cost"],
             [2],
-            'halvorsten-status: top\'s report is not as expected: 2 samples, "PID   IDLEW %CPU POWER #TH", '
+            "halvorsten-status: top's report is not as expected: 2 samples, "
+            '"PID   IDLEW %CPU POWER #TH", '
             '"4242  3+ 0.0 0.0 0"',
         ),
         # The daemon's own line for each notice (stamped up to a second before the post: the log's
@@ -628,7 +648,8 @@ with tempfile.TemporaryDirectory() as stage:
             [
                 f"/bin/mkdir /private/nobody; /bin/chown nobody /private/nobody; "
                 f"{nobody} /bin/ln -s /private/secret /private/nobody/table.md; "
-                f"{nobody} /bin/ln -s /private /private/nobody/ci; PATH=/usr/bin:/bin SUDO_USER=nobody "
+                f"{nobody} /bin/ln -s /private /private/nobody/ci; "
+                "PATH=/usr/bin:/bin SUDO_USER=nobody "
                 f"{check} --notices --summary /private/nobody/table.md",
                 f"PATH=/usr/bin:/bin {check} --notices --summary /private/nobody/ci/new.md",
                 "test ! -e /private/new.md && /usr/bin/grep -qx SECRET /private/secret",
@@ -643,7 +664,8 @@ with tempfile.TemporaryDirectory() as stage:
             [f"{check} --notices --restart-notifyd"],
             [0],
             notices + "== notifyd restarted\nnotifyd restarted: pid 100 ended, pid 101 now\n"
-            "the daemon saw notifyd end N ms after it was stopped, and caught up with a pass at N ms\n"
+            "the daemon saw notifyd end N ms after it was stopped, "
+            "and caught up with a pass at N ms\n"
             "== the daemon's own line for each notice, after notifyd restarted\n"
             + notice("after notifyd restarted", *both)
             + "check-on-mac: both notices reach the daemon, before and after notifyd restarted"
@@ -658,7 +680,8 @@ with tempfile.TemporaryDirectory() as stage:
             [1],
             "== the daemon's own line for each notice\n"
             + notice("notifyd as found", both[0])
-            + 'check-on-mac: no "Woken: power-source notice." from the daemon within 10 s of posting '
+            + 'check-on-mac: no "Woken: power-source notice." from the daemon '
+            + "within 10 s of posting "
             "com.apple.system.powersources.source (notifyd as found)\n--- the log…",
         ),
         (
@@ -674,14 +697,16 @@ with tempfile.TemporaryDirectory() as stage:
             [f"{check} --notices --restart-notifyd"],
             [1],
             notices + "== notifyd restarted\nnotifyd restarted: pid 100 ended, pid 101 now\n"
-            "check-on-mac: no catch-up pass, after its timer, from the daemon within 30 s of seeing "
+            "check-on-mac: no catch-up pass, after its timer, from the daemon "
+            "within 30 s of seeing "
             "notifyd end\n--- the log…",
         ),
         (
             "job=running notifyd=100 answers=prefschange|source unasked",
             [f"{check} --notices"],
             [1],
-            "== the daemon's own line for each notice\ncheck-on-mac: the daemon logged a notice while "
+            "== the daemon's own line for each notice\n"
+            "check-on-mac: the daemon logged a notice while "
             "none was posted (notifyd as found): …",
         ),
         (

@@ -17,8 +17,9 @@ namespace {
 const std::string Q = "[-g]on", C = "[-a][disablesleep][0]nn", L = "lid", S = "[sleepnow]nn",
                   kI = "On battery with disablesleep=1 — clearing to protect the battery.",
                   kC = "disablesleep cleared.", kF = "Failed to clear disablesleep.",
-                  kL = "Lid closed — asking the system to sleep.", kS = "Failed to request sleep.",
+                  kL = "Lid closed — asking the system to sleep.",
                   kDenied = "pmset launch failed: Permission denied",
+                  kS = "Failed to request sleep.",
                   kU = "pmset -g answered with a report that is not UTF-8.",
                   kBig = "pmset -g wrote more than 1 MiB — stopped it.",
                   kHung = " did not end within 10 seconds — stopped it.";
@@ -69,14 +70,17 @@ TEST(PassTest, EachSituationRunsItsCommandsAndLogsItsLines) {
       {B, "", false, Y, {Q, C, Q, L}, {kI, kC}},
       {B, "", true, Y, {Q, C, Q, L, S}, {kI, kC, kL}},
       {B, "[-g] head -c 100000 /dev/zero; echo", false, Y, {Q, C, Q, L}, {kI, kC}},  // > a pipe
-      {B, "[-g] echo ' SleepDisabled 1'; exit 3", true, X, {Q, C, Q}, {kI, kF}},     // status unread
+      {B, "[-g] echo ' SleepDisabled 1'; exit 3", true, X, {Q, C, Q}, {kI, kF}},  // status unread
       {B, "[-g] for i in 1 2 3 4 5 6; do echo; sleep .5; done", true, U, {Q}, {"pmset -g" + kHung}},
       {B, "[-g] sleep 7.25 &", true, U, {Q}, {}, 1000},  // output held open
       {B, "[-g] exec sleep 7.25", true, U, {Q}, {}, 1000},
-      {B, "[-a][disablesleep][0] exec sleep 7.25", true, X, {Q, C}, {kI, "pmset -a disablesleep 0" + kHung, kF}, 1000},
+      {B, "[-a][disablesleep][0] exec sleep 7.25", true, X, {Q, C},
+       {kI, "pmset -a disablesleep 0" + kHung, kF}, 1000},
       {B, "[sleepnow] exit 71", true, Y, {Q, C, Q, L, S, S, S, S, S}, {kI, kC, kL, kS}, 1875},
-      {B, "[sleepnow] [ $(grep -c sleepnow $D/calls) -ge 3 ] || exit 71", true, Y, {Q, C, Q, L, S, S, S}, {kI, kC, kL}, 375},
-      {B, "[sleepnow] exec sleep 7.25", true, Y, {Q, C, Q, L, S}, {kI, kC, kL, "pmset sleepnow" + kHung, kS}, 1000},
+      {B, "[sleepnow] [ $(grep -c sleepnow $D/calls) -ge 3 ] || exit 71", true, Y,
+       {Q, C, Q, L, S, S, S}, {kI, kC, kL}, 375},
+      {B, "[sleepnow] exec sleep 7.25", true, Y, {Q, C, Q, L, S},
+       {kI, kC, kL, "pmset sleepnow" + kHung, kS}, 1000},
       {B, "[-a][disablesleep][0] chmod a-x $0", true, X, {Q, C}, {kI, kDenied, kF}},  // no check
       {B, "[-a][disablesleep][0] exit 1", true, X, {Q, C}, {kI, kF}},
       {B, "[-a][disablesleep][0] echo 0 >$D/state; kill -KILL $$", true, X, {Q, C}, {kI, kF}},

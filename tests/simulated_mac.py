@@ -24,8 +24,14 @@ def enter_private_network():
     if os.environ.get("HALVORSTEN_PRIVATE_NETWORK") != "1":
         os.environ["HALVORSTEN_PRIVATE_NETWORK"] = "1"
         flags = "-nm" if os.geteuid() == 0 else "-rnm"
-        os.execvp("unshare", [
-            "unshare", flags, "sh", "-ec", """
+        os.execvp(
+            "unshare",
+            [
+                "unshare",
+                flags,
+                "sh",
+                "-ec",
+                """
             dev=$(mktemp -d); mount -t tmpfs -o mode=755 dev "$dev"
             for name in null zero full random urandom tty; do
               : >"$dev/$name"; mount --bind "/dev/$name" "$dev/$name"
@@ -34,7 +40,12 @@ def enter_private_network():
             mount --rbind "$dev" /dev
             # Room at /dev/log for every line a run writes (the service drops what finds it full).
             echo 10000 >/proc/sys/net/unix/max_dgram_qlen || true
-            exec "$@" """, "sh", sys.executable, *sys.argv])
+            exec "$@" """,
+                "sh",
+                sys.executable,
+                *sys.argv,
+            ],
+        )
 
 
 def send_uevent(subsystem="power_supply", fields=(), devpath="/devices/virtual/x"):
@@ -69,14 +80,23 @@ class Mac:
     """A fresh simulated Mac in ROOT: on mains power, sleep prevention off, the lid open."""
 
     def __init__(self, service, root):
-        self.service, self.root, self.process, self.loop_poll = service, pathlib.Path(root), None, None
+        self.service, self.root, self.process, self.loop_poll = (
+            service,
+            pathlib.Path(root),
+            None,
+            None,
+        )
         # What the service sends to syslog, heard at /dev/log in the private /dev.
         self.syslog, self.syslog_heard, self.syslog_stalled = self.listen(), [], False
         shutil.rmtree(self.root, ignore_errors=True)
         for folder in ("Logs", "power_supply/AC", "power_supply/BAT0", "lid/LID0", "notices"):
             (self.root / folder).mkdir(parents=True)
         shutil.copy(pathlib.Path(__file__).with_name("pmset"), self.root)
-        for name, text in (("AC/type", "Mains"), ("BAT0/type", "Battery"), ("BAT0/capacity", "100")):
+        for name, text in (
+            ("AC/type", "Mains"),
+            ("BAT0/type", "Battery"),
+            ("BAT0/capacity", "100"),
+        ):
             (self.root / "power_supply" / name).write_text(text + "\n")
         self.set(battery=False, setting=False, lid_closed=False)
 
@@ -99,19 +119,26 @@ class Mac:
         room.write_text(length)
 
     def set(self, battery=None, setting=None, lid_closed=None):
-        for name, value, texts in (("power_supply/BAT0/status", battery, ("Charging", "Discharging")),
-                                   ("power_supply/AC/online", battery, ("1", "0")),
-                                   ("state", setting, ("0", "1")),
-                                   ("lid/LID0/state", lid_closed, ("state: open", "state: closed"))):
+        for name, value, texts in (
+            ("power_supply/BAT0/status", battery, ("Charging", "Discharging")),
+            ("power_supply/AC/online", battery, ("1", "0")),
+            ("state", setting, ("0", "1")),
+            ("lid/LID0/state", lid_closed, ("state: open", "state: closed")),
+        ):
             if value is not None:
                 (self.root / name).write_text(texts[value] + "\n")
 
     def send_supply_event(self, name):
         """The uevent the kernel sends when supply NAME changes: all its properties."""
         folder = self.root / "power_supply" / name
-        properties = {"NAME": name, **{f.name.upper(): f.read_text().strip() for f in folder.iterdir()}}
-        send_uevent(fields=[f"POWER_SUPPLY_{k}={v}" for k, v in properties.items()],
-                    devpath=f"/devices/platform/{name}/power_supply/{name}")
+        properties = {
+            "NAME": name,
+            **{f.name.upper(): f.read_text().strip() for f in folder.iterdir()},
+        }
+        send_uevent(
+            fields=[f"POWER_SUPPLY_{k}={v}" for k, v in properties.items()],
+            devpath=f"/devices/platform/{name}/power_supply/{name}",
+        )
 
     def lines(self, name):
         path = self.root / name
@@ -125,7 +152,9 @@ class Mac:
                 datagram = self.syslog.recv(65536).decode()
             except BlockingIOError:
                 break
-            self.syslog_heard.append((int(datagram[1:datagram.index(">")]), datagram.split("]: ", 1)[1]))
+            self.syslog_heard.append(
+                (int(datagram[1 : datagram.index(">")]), datagram.split("]: ", 1)[1])
+            )
         if debug:
             return [re.sub(r" \(\d+ ms\)\.$", ".", m) for p, m in self.syslog_heard if p & 7 == 7]
         return [(p, m) for p, m in self.syslog_heard if p & 7 != 7]
@@ -139,8 +168,12 @@ class Mac:
         """Starts `sh -c SHELL WRAPPER... SERVICE`, input from the null device, output and error
         to the file service.out."""
         with open(self.root / "service.out", "ab") as out:
-            self.process = subprocess.Popen(["sh", "-c", shell, *wrapper, self.service],
-                                            stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+            self.process = subprocess.Popen(
+                ["sh", "-c", shell, *wrapper, self.service],
+                stdin=subprocess.DEVNULL,
+                stdout=out,
+                stderr=out,
+            )
         return self
 
     def idle(self):
@@ -166,7 +199,8 @@ class Mac:
             return False
 
     def event(self, **change):
-        """Makes the CHANGE, sends each supply's event at once (the service held), waits for idle."""
+        """Makes the CHANGE, sends each supply's event at once (the service held), waits for
+        idle."""
         self.set(**change)
         os.kill(self.process.pid, signal.SIGSTOP)
         for name in ("AC", "BAT0"):
@@ -187,8 +221,13 @@ class Mac:
     def pmset(self, *arguments, heard=True):
         """Runs the stand-in pmset; when the service is to hear of it, waits for it to wake."""
         woke = activity(self.process.pid)[1]
-        subprocess.run([self.root / "pmset", *arguments], check=True, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(
+            [self.root / "pmset", *arguments],
+            check=True,
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
         return not heard or wait_for(lambda: activity(self.process.pid)[1] > woke and self.idle())
 
     def started(self):
@@ -217,15 +256,23 @@ if __name__ == "__main__":
     times = lambda n: f"{n} time{'s' * (n != 1)}"
     shown = 0
     for step, change in (
-            ("The service starts on mains power: nothing to do", {}),
-            ("Someone runs 'pmset -a disablesleep 1': on mains it is left alone", {"switch_on": 1}),
-            ("The adapter is pulled: the service switches sleep prevention off", {"battery": True}),
-            ("The battery ticks down 30 times: the service sleeps through it", {"ticks": 30}),
-            ("Still on battery, sleep prevention switched on again: off again at once", {"switch_on": 1}),
-            ("Back on the adapter, sleep prevention on again, the lid closed: the Mac stays awake",
-             {"battery": False, "lid_closed": True, "switch_on": 1}),
-            ("Into the bag, the adapter pulled: off again, and the closed lid sleeps the Mac",
-             {"battery": True})):
+        ("The service starts on mains power: nothing to do", {}),
+        ("Someone runs 'pmset -a disablesleep 1': on mains it is left alone", {"switch_on": 1}),
+        ("The adapter is pulled: the service switches sleep prevention off", {"battery": True}),
+        ("The battery ticks down 30 times: the service sleeps through it", {"ticks": 30}),
+        (
+            "Still on battery, sleep prevention switched on again: off again at once",
+            {"switch_on": 1},
+        ),
+        (
+            "Back on the adapter, sleep prevention on again, the lid closed: the Mac stays awake",
+            {"battery": False, "lid_closed": True, "switch_on": 1},
+        ),
+        (
+            "Into the bag, the adapter pulled: off again, and the closed lid sleeps the Mac",
+            {"battery": True},
+        ),
+    ):
         switch_on, ticks = change.pop("switch_on", 0), change.pop("ticks", 0)
         if change:
             mac.event(**change)
@@ -236,9 +283,12 @@ if __name__ == "__main__":
         runs = mac.lines("calls")
         people = sum(run.startswith("[-a][disablesleep][1]") for run in runs)
         log = mac.lines("Logs/Quorvani-Halvorsten.log")
-        print(f"\n== {step}\n   sleep prevention (disablesleep): {['off', 'on'][mac.lines('state') == ['1']]}; "
-              f"pmset run by the service {times(len(runs) - people)}, by people {times(people)}, so far"
-              f"\n   new in the log:{' nothing' if len(log) == shown else ''}")
+        print(
+            f"\n== {step}\n   sleep prevention (disablesleep): "
+            f"{['off', 'on'][mac.lines('state') == ['1']]}; pmset run by the service "
+            f"{times(len(runs) - people)}, by people {times(people)}, so far"
+            f"\n   new in the log:{' nothing' if len(log) == shown else ''}"
+        )
         print("".join(f"     {line}\n" for line in log[shown:]), end="")
         shown = len(log)
     mac.stop()

@@ -25,6 +25,7 @@ AGAIN = "Trying again while on battery, at intervals that grow up to 5 minutes."
 W = "Cannot watch the power-management settings — checking at every power-source update instead."
 QUERY, CLEAR, SLEEP = "[-g]on", "[-a][disablesleep][0]nn", "[sleepnow]nn"
 ON = "[-a][disablesleep][1]nn"  # a person switching sleep prevention on
+NOTHING = "Pass: nothing to clear."
 NOTICE, ERROR = 3 << 3 | 5, 3 << 3 | 3  # syslog's daemon.notice and daemon.err
 # The first hold-off, as the service has it: the bound of the rows that wait for its end.
 HOLD_OFF_S = (
@@ -88,11 +89,10 @@ class EndToEnd(unittest.TestCase):
     def test_what_calls_for_a_pass_and_what_does_not(self):
         mac = self.mac
         self.assertTrue(mac.start().started())
-        self.assertEqual(
-            mac.heard(debug=True), ["Pass: nothing to clear."]
-        )  # and nothing woke it since
+        self.assertEqual(mac.heard(debug=True), [NOTHING])  # and nothing woke it since
         self.assertTrue(mac.pmset("-a", "disablesleep", "1"))  # on mains: left alone
         self.assertEqual(mac.lines("calls"), [ON], "a process started on mains")
+        self.assertEqual(mac.heard(debug=True)[1:], ["Woken: settings notice.", NOTHING])
         self.assertTrue(mac.event(battery=True, lid_closed=True))
         self.assertEqual(mac.log(), [STARTED, I, C, L])
         # The clear's own notice (the echo) costs one query more, and no line.
@@ -138,8 +138,7 @@ class EndToEnd(unittest.TestCase):
         # What woke it, and what each pass found, at syslog's debug level.
         tries = ["Pass: could not tell.", *["Woken: timer.", "Pass: clear failed."] * 2]
         self.assertEqual(
-            mac.heard(debug=True),
-            [*tries, *["Woken: power-source notice.", "Pass: nothing to clear."] * 2],
+            mac.heard(debug=True), [*tries, *["Woken: power-source notice.", NOTHING] * 2]
         )
 
     def test_overflowing_buffers_count_as_a_change_and_a_stalled_system_log_stalls_nothing(self):

@@ -308,6 +308,7 @@ with tempfile.TemporaryDirectory() as stage:
         for n, (name, state) in enumerate(entries(our, other))
     )
     mine = f"receipt job=running {btm('enabled', 'disabled')} source=Battery_Power setting=0"
+    running, briefly = "receipt job=running source=AC_Power", f"{status} --brief"
     manual = f'manual: mandoc -a "{own}/man/man8/halvorsten.8"\n'  # no link where man looks here
     protecting = (
         f"Halvorsten {version} (package)\n"
@@ -500,10 +501,10 @@ with tempfile.TemporaryDirectory() as stage:
             "General > Login Items > Allow in the Background, then: "
             f"sudo launchctl kickstart system/{label}",
         ),
-        ("source=AC_Power", [f"/bin/rm {plist}; {status} --brief"], [1], brief("not installed")),
+        ("source=AC_Power", [f"/bin/rm {plist}; {briefly}"], [1], brief("not installed")),
         (
-            "receipt job=running source=AC_Power",
-            [f"{ours}/bin/mkdir -p /opt/homebrew/Caskroom/halvorsten; {status} --brief"],
+            running,
+            [f"{ours}/bin/mkdir -p /opt/homebrew/Caskroom/halvorsten; {briefly}"],
             [0],
             brief("protecting", "2026-12-05T15:31:02Z"),
         ),
@@ -525,21 +526,19 @@ with tempfile.TemporaryDirectory() as stage:
             f"{protecting}verdict: at risk: {vendor} is writable by nobody",
         ),
         (
-            "receipt job=running source=AC_Power "
-            f"acl={vendor.replace(' ', '_')}=group:ops_allow_allow_list,writeattr",
-            [f"{status} --brief"],
+            f"{running} acl={vendor.replace(' ', '_')}=group:ops_allow_allow_list,writeattr",
+            [briefly],
             [1],
             brief("at risk"),
         ),
         (
-            "receipt job=running source=AC_Power "
-            "program=/opt/homebrew/opt/halvorsten/libexec/halvorsten",
+            f"{running} program=/opt/homebrew/opt/halvorsten/libexec/halvorsten",
             [
                 "/bin/mkdir -p /opt/homebrew/Cellar/h/1/libexec /opt/homebrew/opt; "
                 f"/bin/cp '{own}/halvorsten' /opt/homebrew/Cellar/h/1/libexec; "
                 "/bin/ln -s ../Cellar/h/1 /opt/homebrew/opt/halvorsten; "
                 "/bin/chown nobody /opt/homebrew/opt; "
-                f"{status} --brief"
+                f"{briefly}"
             ],
             [1],
             brief("at risk"),
@@ -551,8 +550,8 @@ with tempfile.TemporaryDirectory() as stage:
             f"{protecting}verdict: at risk: {plist} is missing",
         ),
         (
-            "receipt job=running source=AC_Power program=",
-            [f"{status} --brief"],
+            running + " program=",
+            [briefly],
             [0],
             brief("protecting"),
         ),
@@ -561,16 +560,16 @@ with tempfile.TemporaryDirectory() as stage:
         # only, no control, format or unassigned character) or trusted; and a perl module that
         # the caller's environment asks for is not loaded.
         (
-            "receipt job=running source=AC_Power",
-            [f"{fifo}{status} --brief"],
+            running,
+            [f"{fifo}{briefly}"],
             [0],
             brief("protecting"),
         ),
         (
-            "receipt job=running source=AC_Power",  # a log that keeps growing
+            running,  # a log that keeps growing
             [
                 f"(while :; do /usr/bin/truncate -s +1G {log}; done) >/dev/null 2>&1 & "
-                f"{status} --brief; kill $!"
+                f"{briefly}; kill $!"
             ],
             [0],
             brief("protecting"),
@@ -596,8 +595,8 @@ with tempfile.TemporaryDirectory() as stage:
             "verdict: protecting",
         ),
         (
-            "receipt job=running source=AC_Power",
-            [f"{hostile}{status} --brief"],
+            running,
+            [f"{hostile}{briefly}"],
             [0],
             brief("protecting", "2026-12-05T15:31:02Z"),
         ),

@@ -6,8 +6,8 @@
 # /Library/Application Support/Quorvani/Halvorsten. Homebrew's own sudo steps still run from
 # files that its user owns (the package staged in the Caskroom, and these stanzas read again
 # from there at uninstall), so the cask trusts that user as a clone trusts its owner. Each
-# release's workflow writes its version and its package's sha256 here; the cask works from the
-# first release on.
+# release's workflow writes its version and its package's sha256 here; until the first release,
+# the cask has no package to install.
 cask "halvorsten" do
   version "0.1.0"
   sha256 "0000000000000000000000000000000000000000000000000000000000000000"

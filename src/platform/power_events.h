@@ -43,9 +43,11 @@ extern const long kReadingsWholeAfterMs;
 // watched more closely instead (every change of it, battery level included).
 PowerEvents* createPowerEvents(const PowerEventCallbacks& callbacks, void* context);
 
-// What is watched now. A watch can end while the loop runs (on Linux, the settings' when the
-// folder of notices is removed: the loop then calls `settingsChanged` once more, and from then
-// on watches the power source as closely as when the settings could not be watched at all).
+// What is watched now. A watch can end while the loop runs: on Linux, the settings' when the
+// folder of notices is removed (the loop then calls `settingsChanged` once more, and from then
+// on watches the power source as closely as when the settings could not be watched at all); on
+// macOS, notifyd's when no new one is found within a minute of its exit, until one is found.
+// Either way `watchesChanged` tells.
 Watches watches(const PowerEvents* events);
 
 // The loop's one timer, one-shot: armed, it calls `timerFired` once, `delayMs` milliseconds

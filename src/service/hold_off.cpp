@@ -57,7 +57,9 @@ HoldOffAnswer HoldOff::passEnded(long long nowMs, PassOutcome outcome) {
   const bool tryingBefore = trying_;
   trying_ = !verified;
   if (verified) catchingUp_ = false;
-  if (outcome == PassOutcome::NothingToClear || (forPowerSource_ && verified)) {
+  // Nothing to clear leaves the run as it is; a clear for the power source starts none.
+  if (outcome == PassOutcome::NothingToClear ||
+      (forPowerSource_ && outcome == PassOutcome::Cleared)) {
     return withCatchUp({HoldOffAnswer::Nothing});
   }
   // An answer: the run's first starts it; once it is a minute old, every hold-off is the longest.
